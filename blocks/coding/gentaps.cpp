@@ -1,0 +1,260 @@
+// gentaps: convolutional encoder. At every step whose enable input (the last
+// input element) is at least 0.2, maps k input bits and the current state to
+// n output bits and the next state. The code description matrix P gives the
+// code either as a table (next state and output word per state and input
+// word) or, when its last element is negative, as binary state-space
+// matrices [A B | sizes; C D | marker].
+#include "kivrel.h"
+
+namespace {
+
+const double kEnableThreshold = 0.2;
+
+enum Form { TableForm, StateSpaceForm };
+
+// The code as read from the parameter.
+struct Code {
+  Form form;
+  const double* p;
+  int32_t rows;  // M
+  int32_t cols;  // N
+  // Table form.
+  int32_t m, n, k, tableRows;
+  // State-space form.
+  int32_t ns, no;
+};
+
+double element(const Code& c, int32_t i, int32_t j) { return c.p[i + c.rows * j]; }
+
+// Bit j of v, taken by repeated halving toward zero (the remainder keeps the
+// sign of v).
+int32_t bitOf(int32_t v, int32_t j) {
+  for (int32_t b = 0; b < j; ++b) v /= 2;
+  return v % 2;
+}
+
+// 32-bit wrapping arithmetic, as the integer sums of the code are defined.
+int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
+int32_t wrapMul(int32_t a, int32_t b) { return (int32_t)((uint32_t)a * (uint32_t)b); }
+
+// Reads the code description and rejects one the encoder cannot run: the
+// block would otherwise address elements that do not exist.
+Code readCode(BlockContext* S) {
+  const axArray* a = blockParam(S, 0);
+  Code c{};
+  c.rows = axGetM(a);
+  c.cols = axGetN(a);
+  c.p = axGetPr(a);
+  if (c.rows < 1 || c.cols < 1) blockError("The code description matrix is empty.");
+  c.form = element(c, c.rows - 1, c.cols - 1) < 0.0 ? StateSpaceForm : TableForm;
+
+  if (c.form == TableForm) {
+    if (c.rows < 2 || c.cols < 2)
+      blockError("The code description table needs at least 2 rows and 2 columns.");
+    c.m = truncInt(element(c, 1, 0));
+    c.n = truncInt(element(c, 0, 1));
+    c.k = truncInt(element(c, 1, 1));
+    if (c.m < 1 || c.m > 24)
+      blockError("The code description table needs from 1 to 24 memory bits (m = %d).", c.m);
+    if (c.k < 0 || c.k > 24)
+      blockError("The code description table needs from 0 to 24 input bits (k = %d).", c.k);
+    if (c.n < 1 || c.n > 32)
+      blockError("The code description table needs from 1 to 32 output bits (n = %d).", c.n);
+    c.tableRows = c.rows - 2;
+    if (c.m + c.k > 24 || c.tableRows != (1 << (c.m + c.k)))
+      blockError("The code description table must have 2^(m+k) rows after its first two; "
+                 "it has %d (m = %d, k = %d).", c.tableRows, c.m, c.k);
+    const int32_t states = 1 << c.m;
+    for (int32_t r = 0; r < c.tableRows; ++r) {
+      double next = element(c, 2 + r, 0);
+      int32_t s = truncInt(next);
+      if (s < 0 || s >= states)
+        blockError("The next state in table row %d is outside the states 0 to %d.", r, states - 1);
+    }
+    return c;
+  }
+
+  if (c.rows < 4) blockError("The state-space code description needs at least 4 rows.");
+  c.no = truncInt(element(c, 0, c.cols - 1));
+  c.k = truncInt(element(c, 1, c.cols - 1));
+  c.ns = truncInt(element(c, 2, c.cols - 1));
+  if (c.ns < 1 || c.no < 1 || c.k < 0)
+    blockError("The state-space code description needs at least one state and one output "
+               "(states %d, outputs %d, input bits %d).", c.ns, c.no, c.k);
+  if ((int64_t)c.ns + c.no != c.rows || (int64_t)c.ns + c.k + 1 != c.cols)
+    blockError("The state-space code description must be (states + outputs) x (states + input bits + 1) "
+               "= %lld x %lld; it is %d x %d.",
+               (long long)c.ns + c.no, (long long)c.ns + c.k + 1, c.rows, c.cols);
+  return c;
+}
+
+int32_t iworkCount(const Code& c) {
+  if (c.form == TableForm) return c.tableRows * (c.m + c.n + 2);
+  return c.ns + (c.ns + c.no) * (c.ns + c.k);
+}
+
+// Reads the code at run time and checks it still fits the sizes the block was
+// given: a parameter changed during the run must not lead outside the vectors.
+Code runningCode(BlockContext* S) {
+  Code c = readCode(S);
+  const int32_t* sv = S->SizesVector;
+  const int32_t states = c.form == TableForm ? c.m : c.ns;
+  const int32_t outputs = c.form == TableForm ? c.n : c.no;
+  if (sv[NumDiscStates] != states || sv[NumOutputs] != outputs || sv[NumInputs] != c.k + 1 ||
+      sv[NumIWork] != iworkCount(c))
+    blockError("The code description matrix changed its sizes during the simulation.");
+  return c;
+}
+
+// Table expansion: the next-state and output-word columns, and their bits.
+void expandTable(BlockContext* S, const Code& c) {
+  int32_t* iw = S->IWork;
+  const int32_t R = c.tableRows;
+  for (int32_t r = 0; r < R; ++r) {
+    iw[r] = truncInt(element(c, 2 + r, 0));
+    iw[R + r] = truncInt(element(c, 2 + r, 1));
+  }
+  for (int32_t j = 0; j < c.m; ++j)
+    for (int32_t r = 0; r < R; ++r) iw[2 * R + r + R * j] = bitOf(iw[r], j);
+  for (int32_t j = 0; j < c.n; ++j)
+    for (int32_t r = 0; r < R; ++r) iw[2 * R + R * c.m + r + R * j] = bitOf(iw[R + r], j);
+}
+
+// Offsets of the state-space matrices and the state copy in IWork.
+struct Layout {
+  int32_t a, b, c, d, copy;
+};
+
+Layout layoutOf(const Code& c) {
+  Layout l;
+  l.a = 0;
+  l.b = c.ns * c.ns;
+  l.c = l.b + c.ns * c.k;
+  l.d = l.c + c.no * c.ns;
+  l.copy = l.d + c.no * c.k;
+  return l;
+}
+
+// Matrix load: the integer state copy and A, B, C, D from the parameter.
+void loadMatrices(BlockContext* S, const double* x, const Code& c) {
+  int32_t* iw = S->IWork;
+  const Layout l = layoutOf(c);
+  const int32_t stride = c.ns + c.no;
+  for (int32_t j = 0; j < c.ns; ++j) iw[l.copy + j] = truncInt(x[j]);
+  for (int32_t j = 0; j < c.ns + c.k; ++j) {
+    for (int32_t i = 0; i < stride; ++i) {
+      int32_t v = truncInt(c.p[i + stride * j]);
+      if (i < c.ns && j < c.ns) iw[l.a + i + c.ns * j] = v;
+      else if (i < c.ns) iw[l.b + i + c.ns * (j - c.ns)] = v;
+      else if (j < c.ns) iw[l.c + (i - c.ns) + c.no * j] = v;
+      else iw[l.d + (i - c.ns) + c.no * (j - c.ns)] = v;
+    }
+  }
+}
+
+// sum = M·copy (int), then for each input bit sum = trunc(N·u[j] + sum) in
+// extended precision; the result modulo 2 with the sign of the sum.
+double stateSpaceRow(const int32_t* m, int32_t mRows, const int32_t* nMat, int32_t row, const int32_t* copy,
+                     int32_t ns, const double* u, int32_t k) {
+  int32_t sum = 0;
+  for (int32_t j = 0; j < ns; ++j) sum = wrapAdd(sum, wrapMul(m[row + mRows * j], copy[j]));
+  for (int32_t j = 0; j < k; ++j) {
+    long double v = (long double)nMat[row + mRows * j] * (long double)u[j] + (long double)sum;
+    sum = (v > -2147483649.0L && v < 2147483648.0L) ? (int32_t)v : INT32_MIN;
+  }
+  return (double)(sum % 2);
+}
+
+bool enabled(const double* u, const Code& c) { return u[c.k] >= kEnableThreshold; }
+
+// Table row of the current state and input word, or -1 when the pair lies
+// outside the table (the step is then held like a disabled one).
+int32_t tableRow(const double* x, const double* u, const Code& c) {
+  const int64_t limit = (int64_t)1 << 40;
+  int64_t d = 0;
+  for (int32_t i = 0; i < c.k; ++i) {
+    d += (int64_t)truncInt(u[i]) * ((int64_t)1 << i);
+    if (d > limit || d < -limit) return -1;
+  }
+  int64_t r = (int64_t)truncInt(x[0]) + ((int64_t)1 << c.m) * d;
+  return (r >= 0 && r < c.tableRows) ? (int32_t)r : -1;
+}
+
+void mdlInitializeSizes(BlockContext* S) {
+  checkParamCount(S, 1);
+  const Code c = readCode(S);
+  int32_t* sv = S->SizesVector;
+  sv[NumContStates] = 0;
+  sv[NumDiscStates] = c.form == TableForm ? c.m : c.ns;
+  sv[NumOutputs] = c.form == TableForm ? c.n : c.no;
+  sv[NumInputs] = c.k + 1;
+  sv[DirFeedthrough] = 1;
+  sv[NumSampleTimes] = 1;
+  sv[NumSFcnParams] = 1;
+  sv[NumIWork] = iworkCount(c);
+  sv[NumRWork] = 0;
+  sv[NumPWork] = 0;
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
+void mdlInitializeConditions(double* x, BlockContext* S) {
+  const Code c = runningCode(S);
+  if (c.form == TableForm) {
+    expandTable(S, c);
+    for (int32_t i = 0; i < c.m; ++i) x[i] = 0.0;
+  } else {
+    for (int32_t i = 0; i < c.ns; ++i) x[i] = 0.0;
+    const Layout l = layoutOf(c);
+    for (int32_t i = 0; i < c.ns; ++i) S->IWork[l.copy + i] = 0;
+  }
+}
+
+void mdlOutputs(double* y, double* x, double* u, BlockContext* S, int32_t) {
+  const Code c = runningCode(S);
+  if (c.form == TableForm) {
+    expandTable(S, c);
+    if (!enabled(u, c)) return;
+    const int32_t r = tableRow(x, u, c);
+    if (r < 0) return;
+    const int32_t R = c.tableRows;
+    for (int32_t j = 0; j < c.n; ++j) y[j] = S->IWork[2 * R + R * c.m + r + R * j];
+    return;
+  }
+  loadMatrices(S, x, c);
+  if (!enabled(u, c)) return;
+  const Layout l = layoutOf(c);
+  const int32_t* iw = S->IWork;
+  for (int32_t i = 0; i < c.no; ++i)
+    y[i] = stateSpaceRow(iw + l.c, c.no, iw + l.d, i, iw + l.copy, c.ns, u, c.k);
+}
+
+void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
+  const Code c = runningCode(S);
+  if (c.form == TableForm) {
+    if (!enabled(u, c)) return;
+    const int32_t r = tableRow(x, u, c);
+    if (r < 0) return;
+    x[0] = element(c, 2 + r, 0);
+    return;
+  }
+  loadMatrices(S, x, c);
+  if (!enabled(u, c)) return;
+  const Layout l = layoutOf(c);
+  const int32_t* iw = S->IWork;
+  // Every new state bit comes from the copy taken before any was written.
+  for (int32_t i = 0; i < c.ns; ++i)
+    x[i] = stateSpaceRow(iw + l.a, c.ns, iw + l.b, i, iw + l.copy, c.ns, u, c.k);
+}
+
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};

@@ -1,0 +1,414 @@
+#include "instance.h"
+
+#include <dlfcn.h>
+#include <math.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <charconv>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define GUARD_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define GUARD_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define GUARD_POISON(p, n) ((void)(p), (void)(n))
+#define GUARD_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace blocksim {
+
+// ---------------------------------------------------------------------------
+// Plugin
+
+std::shared_ptr<Plugin> Plugin::load(const std::string& dir, const std::string& name, std::string& err) {
+  std::string path;
+  std::string base;
+  if (name.find('/') != std::string::npos) {
+    path = name;
+    base = name.substr(name.rfind('/') + 1);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) base.resize(dot);
+  } else {
+    path = (dir.empty() ? std::string(".") : dir) + "/" + name + ".plgglx";
+    base = name;
+  }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* why = dlerror();
+    err = "cannot load " + path + ": " + (why != nullptr ? why : "unknown error");
+    return nullptr;
+  }
+  std::shared_ptr<Plugin> p(new Plugin());
+  p->handle_ = handle;
+  p->name_ = base;
+  p->path_ = path;
+  p->function_ = reinterpret_cast<PlgFunctionPtr>(dlsym(handle, "plgFunction"));
+  p->version_ = reinterpret_cast<PlgVersionPtr>(dlsym(handle, "plgVersion"));
+  if (p->function_ == nullptr || p->version_ == nullptr) {
+    err = path + " does not export plgFunction and plgVersion";
+    return nullptr;
+  }
+  return p;
+}
+
+Plugin::~Plugin() {
+  // Under LeakSanitizer a closed library cannot be symbolized in a report.
+#if !defined(__SANITIZE_ADDRESS__)
+  if (handle_ != nullptr) dlclose(handle_);
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// GuardedBuffer
+
+namespace {
+const size_t kGuardBytes = 64;
+const unsigned char kGuardByte = 0xA5;
+}  // namespace
+
+GuardedBuffer::~GuardedBuffer() { release(); }
+
+void GuardedBuffer::release() {
+  if (block_ != nullptr) {
+    GUARD_UNPOISON(block_, bytes_);
+    free(block_);
+  }
+  block_ = nullptr;
+  data_ = nullptr;
+  count_ = 0;
+  used_ = 0;
+  bytes_ = 0;
+}
+
+void GuardedBuffer::allocate(size_t count, size_t elementSize) {
+  release();
+  used_ = count * elementSize;
+  bytes_ = kGuardBytes + (used_ + 15) / 16 * 16 + kGuardBytes;
+  block_ = static_cast<unsigned char*>(malloc(bytes_));
+  if (block_ == nullptr) abort();
+  memset(block_, kGuardByte, bytes_);
+  data_ = block_ + kGuardBytes;
+  memset(data_, 0, used_);
+  count_ = count;
+  GUARD_POISON(block_, kGuardBytes);
+  GUARD_POISON(block_ + kGuardBytes + used_, bytes_ - kGuardBytes - used_);
+}
+
+bool GuardedBuffer::intact() const {
+  if (block_ == nullptr) return true;
+  GUARD_UNPOISON(block_, bytes_);
+  bool ok = true;
+  for (size_t i = 0; i < kGuardBytes && ok; ++i) ok = block_[i] == kGuardByte;
+  for (size_t i = kGuardBytes + used_; i < bytes_ && ok; ++i) ok = block_[i] == kGuardByte;
+  GUARD_POISON(block_, kGuardBytes);
+  GUARD_POISON(block_ + kGuardBytes + used_, bytes_ - kGuardBytes - used_);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Instance
+
+namespace {
+
+axArray* scalar(double v) {
+  axArray* a = axCreateDoubleMatrix(1, 1, 0);
+  axGetPr(a)[0] = v;
+  return a;
+}
+
+const char* const kCountNames[] = {"NumContStates", "NumDiscStates", "NumOutputs", "NumInputs",
+                                   "ExchangeArg",   "DirFeedthrough", "NumSampleTimes",
+                                   "NumSFcnParams", "NumIWork",       "NumRWork", "NumPWork"};
+
+}  // namespace
+
+Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
+    : plugin_(std::move(plugin)), blockPath_(blockPath) {
+  ctx_.PluginName = plugin_->name().c_str();
+  ctx_.BlockPath = blockPath_.c_str();
+  ctx_.HostOwned0 = this;  // how the host's port services find the instance
+  ctx_.RootContext = &ctx_;
+  ctx_.SimInfo = &sim_;
+  sim_.RunMode = 2;
+  sim_.StepKind = 1;
+  sim_.TimePtr = &time_;
+  argT_ = scalar(0.0);
+  argX_ = axCreateDoubleMatrix(0, 0, 0);
+  argU_ = axCreateDoubleMatrix(0, 0, 0);
+  argFlag_ = scalar(0.0);
+}
+
+Instance::~Instance() {
+  for (axArray* a : params_) axDestroyArray(a);
+  axDestroyArray(argT_);
+  axDestroyArray(argX_);
+  axDestroyArray(argU_);
+  axDestroyArray(argFlag_);
+}
+
+void Instance::addParam(axArray* a) {
+  params_.push_back(a);
+  paramAttributes_.push_back(0);
+  ctx_.SFcnParams = const_cast<const axArray**>(params_.data());
+  ctx_.SFcnParamsCount = static_cast<int32_t>(params_.size());
+  ctx_.SFcnParamAttributes = paramAttributes_.data();
+}
+
+bool Instance::setParam(size_t k, axArray* a) {
+  if (k >= params_.size()) {
+    axDestroyArray(a);
+    return false;
+  }
+  axDestroyArray(params_[k]);
+  params_[k] = a;
+  return true;
+}
+
+void Instance::onWarning(const char* msg, void* ctx) {
+  auto* sink = static_cast<std::vector<std::string>*>(ctx);
+  if (sink != nullptr) sink->push_back(msg);
+}
+
+template <typename Fn>
+CallResult Instance::call(Fn&& fn) {
+  CallResult r;
+  ctx_.RootContext->ErrorStatus = nullptr;
+  plgSetWarningHandler(&Instance::onWarning, &r.warnings);
+  char message[4096];
+  auto trampoline = [](void* arg) { (*static_cast<Fn*>(arg))(); };
+  r.failed = plgProtectedCall(trampoline, &fn, message, sizeof message) != 0;
+  plgSetWarningHandler(nullptr, nullptr);
+  if (r.failed) r.error = message;
+  r.status = ctx_.RootContext->ErrorStatus;
+  checkGuards(r);
+  return r;
+}
+
+void Instance::checkGuards(CallResult& r) const {
+  struct Named {
+    const GuardedBuffer* buffer;
+    const char* name;
+  };
+  const Named all[] = {{&u_, "u"},         {&y_, "y"},
+                       {&x_, "x"},         {&dx_, "dx"},
+                       {&iwork_, "IWork"}, {&rwork_, "RWork"},
+                       {&pwork_, "PWork"}, {&sampleTimes_, "SampleTimes"},
+                       {&offsetTimes_, "OffsetTimes"}};
+  for (const Named& n : all) {
+    if (!n.buffer->intact()) {
+      r.wroteOutside = n.name;
+      return;
+    }
+  }
+}
+
+CallResult Instance::sizesCall(bool commandLine) {
+  sized_ = false;
+  started_ = false;
+  std::vector<const axArray*> rhs;
+  axArray* x;
+  if (commandLine) {
+    x = axCreateDoubleMatrix(0, 0, 0);
+  } else {
+    x = axCreateDoubleMatrix(2, 1, 0);
+    // The record's address: as a 32-bit signed integer in a 32-bit host, in
+    // full in a 64-bit one.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+    axGetPr(x)[0] = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&ctx_));
+#else
+    axGetPr(x)[0] = static_cast<double>(reinterpret_cast<uintptr_t>(&ctx_));
+#endif
+    axGetPr(x)[1] = HostRecordMarker;
+    // A new sizes call starts from a clean sizes vector and callback table.
+    memset(ctx_.SizesVector, 0, sizeof ctx_.SizesVector);
+    ctx_.Callbacks = CallbackTable{};
+    inputPorts_.clear();
+    outputPorts_.clear();
+    portDims_.clear();
+    ctx_.InputPorts = nullptr;
+    ctx_.OutputPorts = nullptr;
+    ctx_.InputPortCountFn = &Instance::countInputPorts;
+    ctx_.InputPortCountCtx = this;
+    ctx_.OutputPortCountFn = &Instance::countOutputPorts;
+    ctx_.OutputPortCountCtx = this;
+    ctx_.PortMethods = &portMethods_;
+    sim_.SetInputPortDimsFn = &Instance::setInputPortDims;
+  }
+  axArray* t = scalar(time_);
+  axArray* u = axCreateDoubleMatrix(0, 0, 0);
+  axArray* flag = scalar(0.0);
+  rhs.push_back(t);
+  rhs.push_back(x);
+  rhs.push_back(u);
+  rhs.push_back(flag);
+  for (axArray* p : params_) rhs.push_back(p);
+  axArray* lhs[2] = {nullptr, nullptr};
+  PlgFunctionPtr fn = plugin_->function();
+  int nrhs = static_cast<int>(rhs.size());
+  CallResult r = call([&] { fn(1, lhs, nrhs, rhs.data()); });
+  if (commandLine) axReleaseCallocs();
+  if (!r.failed && lhs[0] != nullptr && axGetNumberOfElements(lhs[0]) == SizesVectorLength) {
+    const double* pr = axGetPr(lhs[0]);
+    sizes_.assign(pr, pr + SizesVectorLength);
+    sized_ = true;
+  }
+  axDestroyArray(lhs[0]);
+  axDestroyArray(t);
+  axDestroyArray(x);
+  axDestroyArray(u);
+  axDestroyArray(flag);
+  if (commandLine) sized_ = false;  // nothing to start from a command-line call
+  return r;
+}
+
+void Instance::settleInputWidth(int32_t width) {
+  int32_t* sv = ctx_.SizesVector;
+  if (sv[NumInputs] != -1) return;
+  sv[NumInputs] = width;
+  if (sv[NumDiscStates] == -1) sv[NumDiscStates] = width;
+  if (sv[NumRWork] == -1) sv[NumRWork] = width;
+}
+
+void Instance::settleOutputWidth(int32_t width) {
+  if (ctx_.SizesVector[NumOutputs] == -1) ctx_.SizesVector[NumOutputs] = width;
+}
+
+std::string Instance::checkCounts() const {
+  const int32_t* sv = ctx_.SizesVector;
+  for (int i = 0; i <= NumPWork; ++i) {
+    if (i == ExchangeArg || i == DirFeedthrough || i == NumSFcnParams) continue;
+    int32_t v = sv[i];
+    bool levelTwoTimes = i == NumSampleTimes && v == -1 && level2();
+    if (v < -1 || (v == -1 && !levelTwoTimes && i != NumInputs && i != NumOutputs &&
+                   i != NumDiscStates && i != NumRWork))
+      return std::string("sizes entry ") + kCountNames[i] + " is " + std::to_string(v);
+    if (v > kMaxVectorLength)
+      return std::string("sizes entry ") + kCountNames[i] + " is " + std::to_string(v) +
+             ", more than this host allocates";
+  }
+  int64_t states = static_cast<int64_t>(sv[NumContStates]) + sv[NumDiscStates];
+  if (states > kMaxVectorLength)
+    return "sizes entries NumContStates + NumDiscStates are " + std::to_string(states) +
+           ", more than this host allocates";
+  return std::string();
+}
+
+int32_t Instance::numSampleTimes() const {
+  return static_cast<int32_t>(sampleTimes_.count());
+}
+
+void Instance::setHit(bool hit) {
+  hitFlag_ = hit ? 1 : 0;
+  int32_t* flags = static_cast<int32_t*>(hitFlags_.data());
+  for (size_t i = 0; i < hitFlags_.count(); ++i) flags[i] = hitFlag_;
+}
+
+CallResult Instance::start() {
+  int32_t* sv = ctx_.SizesVector;
+  auto count = [&](int i) { return sv[i] > 0 ? static_cast<size_t>(sv[i]) : 0; };
+  const bool two = level2();
+  u_.allocate(two ? 0 : count(NumInputs), sizeof(double));
+  y_.allocate(two ? 0 : count(NumOutputs), sizeof(double));
+  x_.allocate(count(NumContStates) + count(NumDiscStates), sizeof(double));
+  dx_.allocate(count(NumContStates), sizeof(double));
+  iwork_.allocate(count(NumIWork), sizeof(int32_t));
+  rwork_.allocate(count(NumRWork), sizeof(double));
+  pwork_.allocate(count(NumPWork), sizeof(void*));
+  size_t times = count(NumSampleTimes);
+  sampleTimes_.allocate(times, sizeof(double));
+  offsetTimes_.allocate(times, sizeof(double));
+  // At least one task, so a block reading its first hit flag finds one.
+  taskIndex_.allocate(times > 0 ? times : 1, sizeof(int32_t));
+  hitFlags_.allocate(times > 0 ? times : 1, sizeof(int32_t));
+  int32_t* tasks = static_cast<int32_t*>(taskIndex_.data());
+  for (size_t i = 0; i < taskIndex_.count(); ++i) tasks[i] = static_cast<int32_t>(i);
+  setHit(hitFlag_ != 0);
+  ctx_.InputVector = u();
+  ctx_.OutputVector = y();
+  ctx_.StateVector = x();
+  ctx_.DerivVector = dx();
+  ctx_.IWork = iwork();
+  ctx_.RWork = rwork();
+  ctx_.PWork = pwork();
+  ctx_.SampleTimes = static_cast<double*>(sampleTimes_.data());
+  ctx_.OffsetTimes = static_cast<double*>(offsetTimes_.data());
+  ctx_.SampleTaskIndex = tasks;
+  sim_.SampleHitFlags = static_cast<int32_t*>(hitFlags_.data());
+  started_ = true;
+  CallResult r = direct(101);
+  if (!r.ok() || two) return r;
+  return direct(102);
+}
+
+CallResult Instance::direct(double flag) {
+  axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(&ctx_)};
+  axGetPr(argT_)[0] = time_;
+  axGetPr(argFlag_)[0] = flag;
+  const axArray* rhs[4] = {argT_, argX_, argU_, argFlag_};
+  PlgFunctionPtr fn = plugin_->function();
+  return call([&] { fn(-1, lhs, 4, rhs); });
+}
+
+CallResult Instance::terminate() {
+  CallResult r = direct(107);
+  return r;
+}
+
+// Level-2 host port services.
+
+int32_t Instance::countInputPorts(void* ctx, int32_t count) {
+  Instance* self = static_cast<Instance*>(ctx);
+  if (count < 0) return 0;
+  if (count > 1024) return 0;  // more ports than a block can sensibly have
+  self->ctx_.SizesVector[NumInputs] = count;
+  self->ctx_.SizesVector[PortFlags] |= 2;
+  InputPortRecord fresh{};
+  fresh.Complexity = -1;
+  setPortFrameMode(&fresh, FrameUnsettled);
+  fresh.PortSampleTime = -1.0;
+  fresh.PortOffsetTime = 0.0;
+  self->inputPorts_.assign(static_cast<size_t>(count), fresh);
+  self->portDims_.assign(static_cast<size_t>(count), {-1, -1});
+  self->ctx_.InputPorts = self->inputPorts_.empty() ? nullptr : self->inputPorts_.data();
+  return 1;
+}
+
+int32_t Instance::countOutputPorts(void* ctx, int32_t count) {
+  Instance* self = static_cast<Instance*>(ctx);
+  if (count < 0 || count > 1024) return 0;
+  self->ctx_.SizesVector[NumOutputs] = count;
+  self->ctx_.SizesVector[PortFlags] |= 2;
+  self->outputPorts_.assign(static_cast<size_t>(count), OutputPortRecord{});
+  self->ctx_.OutputPorts = self->outputPorts_.empty() ? nullptr : self->outputPorts_.data();
+  return 1;
+}
+
+int32_t Instance::setInputPortDims(BlockContext* S, int32_t port, const DimsInfo* info) {
+  Instance* self = static_cast<Instance*>(S->HostOwned0);
+  if (!self->acceptDims_) return 0;
+  if (port < 0 || static_cast<size_t>(port) >= self->portDims_.size() || info == nullptr) return 0;
+  self->portDims_[static_cast<size_t>(port)] = {info->width, info->numDims};
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+void appendNumber(std::string& out, double v) {
+  if (isnan(v)) {
+    out += "nan";
+    return;
+  }
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
+std::string formatNumber(double v) {
+  std::string s;
+  appendNumber(s, v);
+  return s;
+}
+
+}  // namespace blocksim

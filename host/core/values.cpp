@@ -1,0 +1,188 @@
+#include "values_toml.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+namespace blocksim {
+
+namespace {
+
+bool numberOf(const toml::node& n, double& out) {
+  if (auto i = n.as_integer()) {
+    out = static_cast<double>(i->get());
+    return true;
+  }
+  if (auto f = n.as_floating_point()) {
+    out = f->get();
+    return true;
+  }
+  return false;
+}
+
+struct ClassName {
+  const char* name;
+  int id;
+  bool logical;
+};
+const ClassName kClasses[] = {{"double", axDOUBLE_CLASS, false}, {"single", axSINGLE_CLASS, false},
+                              {"int8", axINT8_CLASS, false},     {"uint8", axUINT8_CLASS, false},
+                              {"int16", axINT16_CLASS, false},   {"uint16", axUINT16_CLASS, false},
+                              {"int32", axINT32_CLASS, false},   {"uint32", axUINT32_CLASS, false},
+                              {"logical", axUINT8_CLASS, true},  {"char", axCHAR_CLASS, false}};
+
+// { rows = R, cols = C, data = [...] (column by column), imag = [...],
+//   class = "int8" }
+axArray* fromTable(const toml::table& t, std::string& err) {
+  for (auto&& [key, value] : t) {
+    (void)value;
+    std::string k(key.str());
+    if (k != "rows" && k != "cols" && k != "data" && k != "imag" && k != "class") {
+      err = "unknown key '" + k + "' in an array table (rows, cols, data, imag, class)";
+      return nullptr;
+    }
+  }
+  auto rows = t["rows"].value<int64_t>();
+  auto cols = t["cols"].value<int64_t>();
+  if (!rows || !cols || *rows < 0 || *cols < 0 || *rows > (1 << 20) || *cols > (1 << 20) ||
+      *rows * *cols > (1 << 22)) {
+    err = "an array table needs rows and cols between 0 and 2^20 (at most 2^22 elements)";
+    return nullptr;
+  }
+  size_t count = static_cast<size_t>(*rows * *cols);
+  std::vector<double> re(count, 0.0), im;
+  auto fill = [&](const char* key, std::vector<double>& into) -> bool {
+    const toml::array* arr = t[key].as_array();
+    if (arr == nullptr) {
+      if (t.contains(key)) {
+        err = std::string(key) + " must be an array of numbers";
+        return false;
+      }
+      return true;
+    }
+    if (arr->size() != count) {
+      err = std::string(key) + " has " + std::to_string(arr->size()) + " numbers, rows*cols is " +
+            std::to_string(count);
+      return false;
+    }
+    into.assign(count, 0.0);
+    for (size_t i = 0; i < count; ++i) {
+      if (!numberOf(*arr->get(i), into[i])) {
+        err = std::string(key) + " must hold numbers only";
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!fill("data", re) || !fill("imag", im)) return nullptr;
+  int classId = axDOUBLE_CLASS;
+  bool logical = false;
+  if (auto cls = t["class"].value<std::string>()) {
+    bool found = false;
+    for (const ClassName& c : kClasses) {
+      if (*cls == c.name) {
+        classId = c.id;
+        logical = c.logical;
+        found = true;
+      }
+    }
+    if (!found) {
+      err = "unknown class '" + *cls + "'";
+      return nullptr;
+    }
+  }
+  if (!im.empty() && classId != axDOUBLE_CLASS) {
+    err = "only double arrays can have an imaginary part";
+    return nullptr;
+  }
+  int m = static_cast<int>(*rows), n = static_cast<int>(*cols);
+  axArray* a = im.empty() ? axCreateClassMatrix(m, n, classId, logical) : axCreateDoubleMatrix(m, n, 1);
+  for (size_t i = 0; i < count; ++i) axGetPr(a)[i] = re[i];
+  for (size_t i = 0; i < im.size(); ++i) axGetPi(a)[i] = im[i];
+  return a;
+}
+
+axArray* fromArray(const toml::array& arr, std::string& err) {
+  if (arr.empty()) return axCreateDoubleMatrix(0, 0, 0);
+  if (arr.get(0)->is_array()) {
+    // A matrix, row by row.
+    size_t rows = arr.size();
+    size_t cols = arr.get(0)->as_array()->size();
+    if (rows * cols > (1u << 22)) {
+      err = "matrix too large";
+      return nullptr;
+    }
+    std::vector<double> v(rows * cols);
+    for (size_t r = 0; r < rows; ++r) {
+      const toml::array* row = arr.get(r)->as_array();
+      if (row == nullptr || row->size() != cols) {
+        err = "every row of a matrix must be an array of the same length";
+        return nullptr;
+      }
+      for (size_t c = 0; c < cols; ++c) {
+        if (!numberOf(*row->get(c), v[r + rows * c])) {
+          err = "a matrix must hold numbers only";
+          return nullptr;
+        }
+      }
+    }
+    if (cols == 0) return axCreateDoubleMatrix(static_cast<int>(rows), 0, 0);
+    axArray* a = axCreateDoubleMatrix(static_cast<int>(rows), static_cast<int>(cols), 0);
+    memcpy(axGetPr(a), v.data(), v.size() * sizeof(double));
+    return a;
+  }
+  if (arr.size() > (1u << 22)) {
+    err = "array too large";
+    return nullptr;
+  }
+  axArray* a = axCreateDoubleMatrix(1, static_cast<int>(arr.size()), 0);
+  for (size_t i = 0; i < arr.size(); ++i) {
+    if (!numberOf(*arr.get(i), axGetPr(a)[i])) {
+      axDestroyArray(a);
+      err = "an array must hold numbers only (or arrays of numbers for a matrix)";
+      return nullptr;
+    }
+  }
+  return a;
+}
+
+}  // namespace
+
+axArray* arrayFromToml(const toml::node& value, std::string& err) {
+  double d;
+  if (numberOf(value, d)) {
+    axArray* a = axCreateDoubleMatrix(1, 1, 0);
+    axGetPr(a)[0] = d;
+    return a;
+  }
+  if (auto s = value.as_string()) return axCreateCharArray(s->get().c_str());
+  if (auto arr = value.as_array()) return fromArray(*arr, err);
+  if (auto t = value.as_table()) return fromTable(*t, err);
+  err = "a value must be a number, an array, a string or an inline table";
+  return nullptr;
+}
+
+axArray* arrayFromText(const std::string& text, std::string& err) {
+  toml::parse_result doc = toml::parse("v = " + text);
+  if (!doc) {
+    err = "bad value '" + text + "': " + std::string(doc.error().description());
+    return nullptr;
+  }
+  const toml::node* v = doc.table().get("v");
+  if (v == nullptr) {
+    err = "bad value '" + text + "'";
+    return nullptr;
+  }
+  return arrayFromToml(*v, err);
+}
+
+bool parseNumber(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  const char* s = text.c_str();
+  char* end = nullptr;
+  out = strtod(s, &end);
+  return end == s + text.size();
+}
+
+}  // namespace blocksim
