@@ -1,0 +1,69 @@
+// flatnoise: uniform noise source. At every hit of its sample time, output
+// element i is a double uniformly distributed between the lower bound L_i and
+// the upper bound U_i, from the element's own seed.
+//
+// Parameters: seeds (one per output element), upper bounds U and lower bounds
+// L (one shared pair or one pair per element), sample time.
+//
+// IWork (ns): the seed of each element. RWork (ns): the uniform sample drawn
+// ahead for each element's next draw.
+#include "kivrel.h"
+#include "randomsource.h"
+
+namespace {
+
+const int kParamCount = 4;
+
+void mdlInitializeSizes(BlockContext* S) {
+  const int32_t ns = checkSeedsAndCount(S, kParamCount);
+  const axArray* upper = blockParam(S, 1);
+  if (axGetNumberOfElements(upper) != axGetNumberOfElements(blockParam(S, 2)))
+    blockError("The dimension for the upbound and the low bound must be the same.");
+  if (!oneOrPerOutput(upper, ns)) blockError("Dimension for boundaries must match the dimension for seeds.");
+  checkScalarSampleTime(S, 3);
+  setSourceSizes(S, ns, kParamCount);
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) { sourceSampleTime(S, kParamCount); }
+
+void mdlInitializeConditions(double*, BlockContext* S) {
+  const int32_t ns = sourceWidth(S, kParamCount);
+  if (ns == 0) return;
+  const axArray* seeds = blockParam(S, 0);
+  for (int32_t i = 0; i < ns; ++i) {
+    S->IWork[i] = initialSeed(seeds, i);
+    S->RWork[i] = nextUniform(&S->IWork[i]);
+  }
+  // L > U is refused; a NaN bound passes.
+  const axArray* upper = blockParam(S, 1);
+  const axArray* lower = blockParam(S, 2);
+  const int32_t count = axGetNumberOfElements(upper);
+  for (int32_t j = 0; j < count; ++j)
+    if (paramElement(upper, j) - paramElement(lower, j) < 0.0)
+      blockError("Uniform random distribution lower bound cannot be larger than upper bound.");
+}
+
+void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
+  const int32_t ns = sourceWidth(S, kParamCount);
+  if (ns == 0 || !majorHit(S)) return;
+  const axArray* upper = blockParam(S, 1);
+  const axArray* lower = blockParam(S, 2);
+  for (int32_t i = 0; i < ns; ++i) {
+    const int32_t j = sharedOrOwnIndex(upper, i);
+    const long double hi = paramElement(upper, j);
+    const long double lo = paramElement(lower, j);
+    // (U − L)·u + L with a 64-bit significand, rounded to double once.
+    y[i] = static_cast<double>((hi - lo) * static_cast<long double>(S->RWork[i]) + lo);
+    S->RWork[i] = nextUniform(&S->IWork[i]);
+  }
+}
+
+void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};
