@@ -1,0 +1,110 @@
+// mathmap: applies one scalar function, chosen by the first two characters of
+// its name parameter, to every input element. Runs at the driving rate with
+// direct feedthrough; a name that matches no function leaves y unchanged.
+#include <math.h>
+#include <string.h>
+
+#include "kivrel.h"
+
+namespace {
+
+typedef double (*ScalarFn)(double);
+
+// Signed square root: the root of the magnitude with the sign of x; zero of
+// either sign and NaN give +0.0.
+double signedSqrt(double x) {
+  if (x > 0.0) return sqrt(x);
+  if (x < 0.0) return -sqrt(-x);
+  return 0.0;
+}
+
+// -1 for negative values, +1 otherwise (zeros and NaN included).
+double signOf(double x) { return x < 0.0 ? -1.0 : 1.0; }
+
+// Rounds halves upward: 2.5 gives 3, -2.5 gives -2, -0.5 gives -0. NaN and
+// the infinities come out unchanged (their difference test is false).
+double roundHalfUp(double x) {
+  const double f = floor(x);
+  return x - f >= 0.5 ? ceil(x) : f;
+}
+
+double sine(double x) { return sin(x); }
+double cosine(double x) { return cos(x); }
+double tangent(double x) { return tan(x); }
+double exponential(double x) { return exp(x); }
+double arcsine(double x) { return asin(x); }
+double arccosine(double x) { return acos(x); }
+double arctangent(double x) { return atan(x); }
+double naturalLog(double x) { return log(x); }
+double decimalLog(double x) { return log10(x); }
+double floorOf(double x) { return floor(x); }
+double ceilingOf(double x) { return ceil(x); }
+double absoluteValue(double x) { return fabs(x); }
+
+struct Row {
+  const char* name;
+  ScalarFn fn;
+};
+
+const Row kRows[] = {
+    {"si", sine},       {"co", cosine},     {"ta", tangent},      {"ex", exponential},
+    {"as", arcsine},    {"ac", arccosine},  {"at", arctangent},   {"ln", naturalLog},
+    {"lo", decimalLog}, {"sq", signedSqrt}, {"sg", signOf},       {"ro", roundHalfUp},
+    {"fl", floorOf},    {"ce", ceilingOf},  {"ab", absoluteValue},
+};
+
+// The function named by the parameter, or null. Only the first two
+// characters count, case-sensitively. A parameter that is not a character
+// array names no function.
+ScalarFn chosenFunction(BlockContext* S) {
+  char name[3] = {0, 0, 0};
+  if (axGetString(blockParam(S, 0), name, sizeof name) != 0) return nullptr;
+  for (const Row& r : kRows)
+    if (strcmp(name, r.name) == 0) return r.fn;
+  return nullptr;
+}
+
+void mdlInitializeSizes(BlockContext* S) {
+  int32_t* sv = S->SizesVector;
+  sv[NumContStates] = 0;
+  sv[NumDiscStates] = 0;
+  sv[NumOutputs] = -1;
+  sv[NumInputs] = -1;
+  sv[DirFeedthrough] = 1;
+  sv[NumSampleTimes] = 1;
+  sv[NumSFcnParams] = 1;
+  sv[NumIWork] = 0;
+  sv[NumRWork] = 0;
+  sv[NumPWork] = 0;
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
+void mdlInitializeConditions(double*, BlockContext*) {}
+
+// The host settles both widths from the driving signal; should it settle the
+// output narrower than the input, only the elements that fit in y are
+// computed.
+void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
+  // Without a parameter there is no name to read.
+  if (S->SFcnParamsCount < 1) return;
+  const ScalarFn f = chosenFunction(S);
+  if (f == nullptr) return;
+  const int32_t inputs = S->SizesVector[NumInputs];
+  const int32_t outputs = S->SizesVector[NumOutputs];
+  const int32_t n = inputs < outputs ? inputs : outputs;
+  for (int32_t i = 0; i < n; ++i) y[i] = f(u[i]);
+}
+
+void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};
