@@ -73,13 +73,19 @@ BlockContext* hostRecord(const axArray* x) {
 }
 
 #if KIVREL_LEVEL == 2
-// Port counters of a context made for a command-line call.
+// Port counters of a context made for a command-line call. A count whose
+// records cannot be allocated is refused like a negative one (0, nothing
+// changed), so a block never gets a port count without its records.
 int32_t countPorts(void* ctx, int32_t count, int entry, void** records, size_t recordSize) {
   if (count < 0) return 0;
   BlockContext* S = static_cast<BlockContext*>(ctx);
+  if (count > 0) {
+    void* fresh = axCalloc(static_cast<size_t>(count), recordSize);
+    if (fresh == nullptr) return 0;
+    *records = fresh;
+  }
   S->SizesVector[entry] = count;
   S->SizesVector[PortFlags] |= 2;
-  if (count > 0) *records = axCalloc(static_cast<size_t>(count), recordSize);
   return 1;
 }
 
@@ -355,6 +361,10 @@ void blockError(const char* fmt, ...) {
 const DimsInfo DynamicDimsInfo = {-1, -1, nullptr, 0};
 
 namespace {
+// Describes the port from DynamicDimsInfo with the given dimensions and hands
+// it to the host's setter; 1 when the host has none. A matrix whose element
+// count does not fit the width word cannot be described: such a request is
+// refused (0) without asking the host.
 int32_t setPortDims(BlockContext* S, SetPortDimsFunc fn, int32_t port, int32_t numDims, int32_t* dims) {
   if (fn == nullptr) return 1;
   DimsInfo info = DynamicDimsInfo;
@@ -362,8 +372,12 @@ int32_t setPortDims(BlockContext* S, SetPortDimsFunc fn, int32_t port, int32_t n
   info.dims = dims;
   if (numDims == 1) {
     info.width = dims[0];
+  } else if (dims[0] == -1 || dims[1] == -1) {
+    info.width = -1;
   } else {
-    info.width = (dims[0] == -1 || dims[1] == -1) ? -1 : dims[0] * dims[1];
+    const int64_t width = static_cast<int64_t>(dims[0]) * dims[1];
+    if (width < INT32_MIN || width > INT32_MAX) return 0;
+    info.width = static_cast<int32_t>(width);
   }
   return fn(S, port, &info);
 }

@@ -363,12 +363,9 @@ int32_t Instance::countInputPorts(void* ctx, int32_t count) {
   if (count > 1024) return 0;  // more ports than a block can sensibly have
   self->ctx_.SizesVector[NumInputs] = count;
   self->ctx_.SizesVector[PortFlags] |= 2;
-  InputPortRecord fresh{};
-  fresh.Complexity = -1;
-  setPortFrameMode(&fresh, FrameUnsettled);
-  fresh.PortSampleTime = -1.0;
-  fresh.PortOffsetTime = 0.0;
-  self->inputPorts_.assign(static_cast<size_t>(count), fresh);
+  // Zero-filled records: what a port shows after the sizes call is what the
+  // block itself settled there.
+  self->inputPorts_.assign(static_cast<size_t>(count), InputPortRecord{});
   self->portDims_.assign(static_cast<size_t>(count), {-1, -1});
   self->ctx_.InputPorts = self->inputPorts_.empty() ? nullptr : self->inputPorts_.data();
   return 1;

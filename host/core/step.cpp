@@ -183,9 +183,15 @@ class StepSession {
       std::shared_ptr<Plugin> p = Plugin::load(pluginDir_, rest, why);
       if (!p) return mistake(why, status);
       inst_ = std::make_unique<Instance>(p, p->name());
+      inst_->setAcceptDims(acceptDims_);  // the host's answer outlives the instance
       return true;
     }
     if (command == "print") return print(rest, status);
+    if (command == "refusedims" || command == "acceptdims") {
+      acceptDims_ = command == "acceptdims";
+      if (inst_) inst_->setAcceptDims(acceptDims_);
+      return true;
+    }
 
     Instance* in = need(false, false, status, command);
     if (in == nullptr) return false;
@@ -343,10 +349,6 @@ class StepSession {
       setPortFrameMode(in->inputPort(static_cast<int32_t>(port)), static_cast<int>(mode));
       return true;
     }
-    if (command == "refusedims" || command == "acceptdims") {
-      in->setAcceptDims(command == "acceptdims");
-      return true;
-    }
     return mistake("unknown command '" + command + "'", status);
   }
 
@@ -358,6 +360,7 @@ class StepSession {
   DimsInfo dimsInfo_{-1, -1, nullptr, 0};
   std::vector<double> portDims_;
   int32_t portDimsInt_[32] = {};
+  bool acceptDims_ = true;  // SetInputPortDimsFn's answer, from refusedims / acceptdims
 };
 
 }  // namespace
