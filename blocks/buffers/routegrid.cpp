@@ -1,0 +1,75 @@
+// routegrid: switch box controlled by a number. The last input, rounded to
+// the nearest integer (halves upward), selects a row of Switch_Box counted
+// from 1; each output carries the data input its element in that row names,
+// or shows its Ini_Value when the element names none or no row is selected.
+// The block keeps no memory: every call computes all outputs afresh.
+#include <math.h>
+
+#include "switchbox.h"
+
+namespace {
+
+enum { SwitchBoxParam = 0, IniValueParam = 1 };
+
+// The row selected by the control input, or 0 when it selects none (NaN, or a
+// rounded value outside the int range).
+int32_t selectedRow(double control) {
+  const double r = floor(control + 0.5);
+  return fitsInt(r) ? (int32_t)r : 0;
+}
+
+void mdlInitializeSizes(BlockContext* S) {
+  checkParamCount(S, 2);
+  const int32_t K = axGetNumberOfElements(blockParam(S, IniValueParam));
+  if (K < 1) blockError("%s", SWITCHBOX_EMPTY_INI_MSG);
+  checkSwitchBoxColumns(readSwitchBox(blockParam(S, SwitchBoxParam)), K);
+  int32_t* sv = S->SizesVector;
+  sv[NumContStates] = 0;
+  sv[NumDiscStates] = 0;
+  sv[NumOutputs] = K;
+  sv[NumInputs] = -1;
+  sv[DirFeedthrough] = 1;
+  sv[NumSampleTimes] = 1;
+  sv[NumSFcnParams] = 2;
+  sv[NumIWork] = 0;
+  sv[NumRWork] = 0;
+  sv[NumPWork] = 0;
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
+void mdlInitializeConditions(double*, BlockContext* S) { checkControlInput(S); }
+
+void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
+  const int32_t K = S->SizesVector[NumOutputs];
+  const int32_t w = S->SizesVector[NumInputs];
+  // Parameters edited during the run must still fit the allocated outputs.
+  const axArray* iniArray = blockParam(S, IniValueParam);
+  checkIniValueUnchanged(iniArray, K);
+  const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
+  checkSwitchBoxColumns(box, K);
+  const double* ini = axGetPr(iniArray);
+
+  const int32_t r = selectedRow(u[w - 1]);
+  if (r <= 0 || r > box.rows) {
+    for (int32_t i = 0; i < K; ++i) y[i] = ini[i];
+    return;
+  }
+  for (int32_t i = 0; i < K; ++i) {
+    const int32_t in = switchBoxSelect(box, r - 1, i, w - 1);
+    y[i] = in >= 0 ? u[in] : ini[i];
+  }
+}
+
+void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};

@@ -1,0 +1,168 @@
+// slotpick: register downsample. A rising load trigger takes a snapshot of
+// the data inputs into a buffer; every rising pick trigger emits, for each
+// output, the buffer element at that output's current position and then moves
+// the position by its increment, wrapping around the buffer in cyclic mode.
+// The last output shows whether the load trigger is high.
+//
+// Input u: n data elements, then the load trigger u[n] and the pick trigger
+// u[n+1]. IWork: [0] load flag, [1] pick flag, [2 .. 2+K-1] positions,
+// [2+K .. 2+2K-1] increments. RWork: [0 .. n-1] the buffer, [n] time of the
+// last load edge, [n+1] time of the last pick edge.
+#include "kivrel.h"
+
+namespace {
+
+enum { OutputIndexParam = 0, IncrementParam = 1, ThresholdParam = 2, CyclicParam = 3 };
+
+// A repeated call at the time of an earlier edge lies within this relative
+// distance of it.
+const double kSameTimeTolerance = 1e-8;
+
+#define OUTPUT_INDEX_CHANGED_MSG "OutputIndex changed its size during the simulation."
+#define INCREMENT_SIZE_MSG "The vector size for OutputIndex and Increment must be the same."
+#define THRESHOLD_SCALAR_MSG "The threshold must be a scalar."
+
+// Positions move with 32-bit wrap-around: x86 integer addition, without the
+// signed overflow the language leaves undefined.
+int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
+int32_t wrapSub(int32_t a, int32_t b) { return (int32_t)((uint32_t)a - (uint32_t)b); }
+
+bool sameTime(double t, double edge) { return t > 0.0 && (t - edge) / t < kSameTimeTolerance; }
+
+// The buffer element at position p. Cyclic: p reduced modulo n into 0 .. n-1
+// for every sign of p (taken in 64 bits, so the most negative position has a
+// magnitude too). An empty buffer has no element to reduce into, so cyclic
+// mode gives 0.0 there, as a position outside the buffer does otherwise.
+double pick(const double* buffer, int32_t n, int32_t p, bool cyclic) {
+  if (cyclic) {
+    if (n <= 0) return 0.0;
+    int64_t q = (int64_t)p % n;
+    if (q < 0) q += n;
+    return buffer[q];
+  }
+  return (p >= 0 && p < n) ? buffer[p] : 0.0;
+}
+
+// OutputIndex is read again at every load; it must still have one element per
+// output, since the output width was fixed when the block was sized.
+const double* outputIndex(BlockContext* S, int32_t K) {
+  const axArray* a = blockParam(S, OutputIndexParam);
+  if (axGetNumberOfElements(a) != K) blockError("%s", OUTPUT_INDEX_CHANGED_MSG);
+  return axGetPr(a);
+}
+
+void mdlInitializeSizes(BlockContext* S) {
+  checkParamCount(S, 4);
+  const int32_t K = axGetNumberOfElements(blockParam(S, OutputIndexParam));
+  if (K <= 0) blockError("OutputIndex cannot be a empty vector.");
+  const int32_t inc = axGetNumberOfElements(blockParam(S, IncrementParam));
+  if (inc != K && inc != 1) blockError("%s", INCREMENT_SIZE_MSG);
+  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", THRESHOLD_SCALAR_MSG);
+  int32_t* sv = S->SizesVector;
+  sv[NumContStates] = 0;
+  sv[NumDiscStates] = 0;
+  sv[NumOutputs] = K + 1;
+  sv[NumInputs] = -1;
+  sv[DirFeedthrough] = 1;
+  sv[NumSampleTimes] = 1;
+  sv[NumSFcnParams] = 4;
+  sv[NumIWork] = 2 * K + 2;
+  sv[NumRWork] = -1;
+  sv[NumPWork] = 0;
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
+void mdlInitializeConditions(double*, BlockContext* S) {
+  const int32_t K = S->SizesVector[NumOutputs] - 1;
+  const int32_t n = S->SizesVector[NumInputs] - 2;
+  // The two triggers are the last two inputs: an input narrower than that has
+  // no trigger to read, so the block refuses it here rather than read before u.
+  if (n < 0) blockError("The input vector must hold the load and pick triggers after the data.");
+  // Parameters edited between sizing and start are held to the sized widths.
+  const double* index = outputIndex(S, K);
+  const axArray* incArray = blockParam(S, IncrementParam);
+  const int32_t incCount = axGetNumberOfElements(incArray);
+  if (incCount != K && incCount != 1) blockError("%s", INCREMENT_SIZE_MSG);
+  const double* inc = axGetPr(incArray);
+
+  double* rw = S->RWork;
+  int32_t* iw = S->IWork;
+  for (int32_t j = 0; j < n; ++j) rw[j] = 0.0;
+  for (int32_t i = 0; i < K; ++i) {
+    if (index[i] < 0.0) blockError("Output Index must be positive integers.");
+    iw[2 + i] = truncInt(index[i]);
+    iw[2 + K + i] = truncInt(incCount == 1 ? inc[0] : inc[i]);
+  }
+  iw[0] = 0;
+  iw[1] = 0;
+  rw[n] = -1.0;
+  rw[n + 1] = -1.0;
+}
+
+void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
+  const int32_t K = S->SizesVector[NumOutputs] - 1;
+  const int32_t n = S->SizesVector[NumInputs] - 2;
+  const axArray* thrArray = blockParam(S, ThresholdParam);
+  // A threshold emptied during the run has no value to compare with.
+  if (axGetNumberOfElements(thrArray) < 1) blockError("%s", THRESHOLD_SCALAR_MSG);
+  const double thr = axGetPr(thrArray)[0];
+  // Only the first element of the cyclic flag is read; an empty flag reads as
+  // 0, that is non-cyclic.
+  const axArray* cycArray = blockParam(S, CyclicParam);
+  const bool cyclic = axGetNumberOfElements(cycArray) > 0 && truncInt(axGetPr(cycArray)[0]) > 0;
+  const double t = blockTime(S);
+  int32_t* iw = S->IWork;
+  double* rw = S->RWork;
+  int32_t* pos = iw + 2;
+  const int32_t* inc = iw + 2 + K;
+
+  // Load trigger first, so that a pick at the same call reads the new snapshot.
+  const bool loadHigh = u[n] >= thr;
+  if (iw[0] == 0 && loadHigh) {
+    const double* index = outputIndex(S, K);
+    for (int32_t j = 0; j < n; ++j) rw[j] = u[j];
+    for (int32_t i = 0; i < K; ++i) pos[i] = truncInt(index[i]);
+    iw[0] = 1;
+    y[K] = 1.0;
+    rw[n] = t;
+  } else if (iw[0] == 1 && loadHigh) {
+    // A repeated call at the time of the load retakes the snapshot; if the
+    // pick rose at that time too, the outputs are picked again from the
+    // positions that pick used, without moving them a second time.
+    if (sameTime(t, rw[n])) {
+      for (int32_t j = 0; j < n; ++j) rw[j] = u[j];
+      if (u[n + 1] >= thr && sameTime(t, rw[n + 1]))
+        for (int32_t i = 0; i < K; ++i) y[i] = pick(rw, n, wrapSub(pos[i], inc[i]), cyclic);
+    }
+  } else if (iw[0] == 1 && thr > u[n]) {
+    iw[0] = 0;
+    y[K] = 0.0;
+  }
+
+  if (iw[1] == 0 && u[n + 1] >= thr) {
+    for (int32_t i = 0; i < K; ++i) {
+      y[i] = pick(rw, n, pos[i], cyclic);
+      pos[i] = wrapAdd(pos[i], inc[i]);
+    }
+    iw[1] = 1;
+    rw[n + 1] = t;
+    return;
+  }
+  if (iw[1] == 1 && thr > u[n + 1]) iw[1] = 0;
+  if (t <= 0.0)
+    for (int32_t i = 0; i < K; ++i) y[i] = 0.0;
+}
+
+void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};

@@ -1,0 +1,117 @@
+// slotweave: time-division multiplexer. Every rising edge of the trigger (the
+// last input) moves to the next row of Switch_Box, cyclically; during a slot
+// each output carries the data input its element names, and an output that
+// carries none falls back, by its Keep_Value, to Ini_Value (negative), to 0.0
+// (zero) or to the value it had (positive or NaN).
+//
+// IWork: [0] current slot (-1 before the first edge), [1] trigger flag; the
+// remaining K entries are reserved. RWork: [0] time of the last rising edge.
+#include "switchbox.h"
+
+namespace {
+
+enum { SwitchBoxParam = 0, KeepValueParam = 1, IniValueParam = 2, ThresholdParam = 3 };
+
+#define KEEP_VALUE_SIZE_MSG "Keep_Value should have the same vector size as Ini_Value."
+#define THRESHOLD_SCALAR_MSG "Threshold must be a scalar."
+// A table of no rows has no slot to select; it is refused rather than read.
+#define NO_ROWS_MSG "Switch_Box must have at least one row."
+
+// The parameter checks after K is known. The sizing call and every run-time
+// call make them, so that a parameter edited during the run can never lead
+// outside itself.
+void checkParams(BlockContext* S, int32_t K) {
+  if (axGetNumberOfElements(blockParam(S, KeepValueParam)) != K) blockError("%s", KEEP_VALUE_SIZE_MSG);
+  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", THRESHOLD_SCALAR_MSG);
+  const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
+  checkSwitchBoxColumns(box, K);
+  if (box.rows < 1) blockError("%s", NO_ROWS_MSG);
+}
+
+void mdlInitializeSizes(BlockContext* S) {
+  checkParamCount(S, 4);
+  const int32_t K = axGetNumberOfElements(blockParam(S, IniValueParam));
+  if (K <= 0) blockError("%s", SWITCHBOX_EMPTY_INI_MSG);
+  checkParams(S, K);
+  int32_t* sv = S->SizesVector;
+  sv[NumContStates] = 0;
+  sv[NumDiscStates] = 0;
+  sv[NumOutputs] = K;
+  sv[NumInputs] = -1;
+  sv[DirFeedthrough] = 1;
+  sv[NumSampleTimes] = 1;
+  sv[NumSFcnParams] = 4;
+  sv[NumIWork] = K + 2;
+  sv[NumRWork] = 1;
+  sv[NumPWork] = 0;
+}
+
+void mdlInitializeSampleTimes(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
+void mdlInitializeConditions(double*, BlockContext* S) {
+  checkControlInput(S);
+  S->IWork[0] = -1;
+  S->IWork[1] = 0;
+  S->RWork[0] = -1.0;
+}
+
+void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
+  const int32_t K = S->SizesVector[NumOutputs];
+  const int32_t w = S->SizesVector[NumInputs];
+  const axArray* iniArray = blockParam(S, IniValueParam);
+  checkIniValueUnchanged(iniArray, K);
+  checkParams(S, K);
+  const double* ini = axGetPr(iniArray);
+  const double* keep = axGetPr(blockParam(S, KeepValueParam));
+  const double thr = axGetPr(blockParam(S, ThresholdParam))[0];
+  const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
+  const double t = blockTime(S);
+  int32_t* iw = S->IWork;
+
+  if (t <= 0.0)
+    for (int32_t i = 0; i < K; ++i) y[i] = ini[i];
+
+  if (iw[1] == 0 && u[w - 1] >= thr) {
+    // A slot beyond the last row (the table lost rows during the run) wraps
+    // to row 0 like the last one.
+    int32_t s = iw[0] + 1;
+    if (s >= box.rows) s = 0;
+    iw[0] = s;
+    for (int32_t i = 0; i < K; ++i) {
+      const int32_t in = switchBoxSelect(box, s, i, w - 1);
+      if (in >= 0) y[i] = u[in];
+      else if (keep[i] < 0.0) y[i] = ini[i];
+      else if (keep[i] == 0.0) y[i] = 0.0;
+      // Positive or NaN Keep_Value: the output keeps its value.
+    }
+    iw[1] = 1;
+    S->RWork[0] = t;
+    return;
+  }
+
+  // Between edges the selected inputs pass straight through. The range of
+  // each element is tested here too, since Switch_Box may have been edited
+  // since the edge that entered the slot; a slot the edited table no longer
+  // has selects nothing until the next edge.
+  const int32_t s = iw[0];
+  if (s >= 0 && s < box.rows) {
+    for (int32_t i = 0; i < K; ++i) {
+      const int32_t in = switchBoxSelect(box, s, i, w - 1);
+      if (in >= 0) y[i] = u[in];
+    }
+  }
+  if (thr > u[w - 1]) iw[1] = 0;
+}
+
+void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
+void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
+void mdlTerminate(BlockContext*) {}
+
+}  // namespace
+
+const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
+                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
+                                 mdlTerminate,       nullptr};
