@@ -1,6 +1,7 @@
-// blocksim: the stand-in host. `step` drives one plug-in call by call from a
-// script; `sizes` makes a command-line sizes call.
+// blocksim: the stand-in host. `run` simulates a model file, `step` drives one
+// plug-in call by call from a script; `sizes` makes a command-line sizes call.
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "runner.h"
 #include "step.h"
 
 namespace {
@@ -44,7 +46,32 @@ int main(int argc, char** argv) {
   sizes->allow_extras();
   sizes->footer("PARAM...: block parameters as TOML values, e.g. '[[0,2],[1,1]]' or \"'sin'\"");
 
+  CLI::App* run = app.add_subcommand("run", "simulate a model file, writing the logged signals as CSV");
+  std::string model;
+  blocksim::RunOptions options;
+  double stop = 0.0;
+  run->add_option("MODEL", model, "the model (TOML)")->required();
+  CLI::Option* stopOption = run->add_option("--stop", stop, "stop time (instead of the model's stop_time)");
+  run->add_option("--output,-o", options.outputPath, "CSV file (default: standard output)");
+  run->add_option("--plot", options.plotPath, "draw the logged signals into this PNG (gnuplot)");
+  run->add_option("--plugin-dir", pluginDir, "folder of the NAME.plgglx files");
+  run->add_flag("--verbose,-v", options.verbose, "list each block's plug-in file and version before the run");
+  run->footer(
+      "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model;\n"
+      "3 a block wrote outside a host vector; 4 the plot could not be drawn; 5 the CSV could not be written.");
+
   CLI11_PARSE(app, argc, argv);
+
+  if (run->parsed()) {
+    options.pluginDir = pluginDir;
+    options.hasStop = stopOption->count() > 0;
+    options.stop = stop;
+    options.progress = isatty(2) != 0;
+    // A closed output pipe is a failed write (the run then stops and its
+    // blocks are terminated), not the end of the process.
+    signal(SIGPIPE, SIG_IGN);
+    return blocksim::runModel(model, options, std::cout, std::cerr);
+  }
 
   if (step->parsed()) {
     if (script == "-") return blocksim::runStepScript(std::cin, std::cout, std::cerr, pluginDir);

@@ -127,6 +127,10 @@ class Instance {
   double time() const { return time_; }
   void setStepKind(int32_t kind) { sim_.StepKind = kind; }
   void setHit(bool hit);
+  // The per-task sample-hit flags (valid after start()), one per task, so a
+  // multi-rate run can set each task's flag on its own.
+  int32_t* hitFlags() const { return static_cast<int32_t*>(hitFlags_.data()); }
+  size_t hitFlagCount() const { return hitFlags_.count(); }
 
   // Signal and work vectors (valid after start()).
   double* u() const { return static_cast<double*>(u_.data()); }

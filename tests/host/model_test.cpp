@@ -1,0 +1,113 @@
+// Model files: every mistake is reported with the file and line, with exit
+// status 2, before any plug-in is loaded.
+#include "run_support.h"
+
+using namespace runtest;
+
+namespace {
+
+class ModelMistakes : public RunTest {
+ protected:
+  // Runs the model and expects exactly these messages ("LINE: WHAT" each,
+  // about m.toml unless they name another file).
+  void expectMistakes(const std::string& model, const std::vector<std::string>& mistakes) {
+    Result r = run(model);
+    EXPECT_EQ(r.status, 2) << model;
+    std::string want;
+    for (const std::string& m : mistakes)
+      want += "blocksim: " + (m[0] >= '0' && m[0] <= '9' ? path("m.toml") + ":" : std::string()) + m + "\n";
+    EXPECT_EQ(r.err, want) << model;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(log().empty()) << "a plug-in was called";
+  }
+};
+
+// A probe that logs its sizes call: it must not be reached.
+const std::string kProbe = "[[block]]\nname = \"p\"\nplugin = \"runprobe\"\nparams = [[0, 1, 0, 0], 0, [0], \"@LOG@\"]\n";
+
+TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
+  Result r = run("stop_time = 1\nstep = 0.1\n[[block]]\nname = \"a\nsource = 'constant'\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("blocksim: " + path("m.toml") + ":4: ", 0), 0u) << r.err;
+
+  expectMistakes("stop_time = 1\nstep = 0.1\nsolvr = 'rk4'\n" + kProbe,
+                 {"3: unknown key 'solvr' (stop_time, step, solver, block, output)"});
+  expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "param = [1]\n",
+                 {"7: unknown key 'param' in a plug-in block (name, plugin, params, inputs)"});
+  expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "[output]\nsignal = ['p']\n",
+                 {"8: unknown key 'signal' in [output] (signals)"});
+  expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "[[block]]\nname = 's'\nsource = 'sine'\nfrequency = 1\n"
+                 "inputs = ['p']\nperiod = 2\n",
+                 {"11: a host source takes no inputs",
+                  "12: unknown key 'period' in a sine source (amplitude frequency phase bias)"});
+}
+
+TEST_F(ModelMistakes, WrongTypesAndValues) {
+  expectMistakes("stop_time = -1\nstep = 'x'\nsolver = 'heun'\n" + kProbe,
+                 {"1: stop_time must be a finite number of at least 0", "2: step must be a number",
+                  "3: solver must be \"euler\" or \"rk4\""});
+  expectMistakes("stop_time = 1\n" + kProbe, {"1: the model has no step (the base step of the simulation)"});
+  expectMistakes("step = 0\nblock = 3\n[output]\nsignals = 'p'\n",
+                 {"1: step must be a finite number greater than 0", "2: blocks are written as [[block]] tables",
+                  "4: signals must be an array of block names"});
+  expectMistakes("step = 0.1\n[[block]]\nname = 5\nplugin = 'runprobe'\nparams = 3\ninputs = 'q'\n",
+                 {"3: name must be a string", "5: params must be an array of parameter values",
+                  "6: inputs must be an array of references such as \"name\" or \"name[0]\""});
+  expectMistakes("step = 0.1\n[[block]]\nname = 'a'\nplugin = 'runprobe'\nparams = [1, [1, 'x'], {rows = -1}]\n",
+                 {"5: parameter 2: an array must hold numbers only (or arrays of numbers for a matrix)",
+                  "5: parameter 3: an array table needs rows and cols between 0 and 2^20 (at most 2^22 elements)"});
+}
+
+TEST_F(ModelMistakes, BlocksAndSources) {
+  expectMistakes("step = 0.1\n" + kProbe + "[[block]]\nname = 'p'\nsource = 'ramp'\n[[block]]\nname = 'a b'\n"
+                 "source = 'ramp'\nplugin = 'runprobe'\n[[block]]\nsource = 'noise'\n[[block]]\nname = 'n'\n",
+                 {"7: block name 'p' is used twice (first at line 2)",
+                  "9: a block has either plugin or source, not both",
+                  "10: block name 'a b' may use letters, digits, '_' and '-' only", "13: the block has no name",
+                  "14: unknown source 'noise' (constant, pulse, step, sine, ramp, file)",
+                  "15: the block has neither plugin nor source"});
+  expectMistakes("step = 0.1\n[[block]]\nname = 'a'\nsource = 'pulse'\n[[block]]\nname = 'b'\nsource = 'pulse'\n"
+                 "period = 1\nwidth = 2\n[[block]]\nname = 'c'\nsource = 'constant'\nvalue = []\n",
+                 {"2: a pulse source needs period", "9: the pulse width must be from 0 to the period",
+                  "13: value must have at least one element"});
+  expectMistakes("step = 0.1\n[[block]]\nname = 'x'\nplugin = 'nosuch'\n[[block]]\nname = 'y'\nplugin = '../x/y'\n",
+                 {std::string("4: no plug-in ") + KIVREL_TEST_PLUGIN_DIR + "/nosuch.plgglx",
+                  "7: no plug-in " + dir_ + "/../x/y"});
+}
+
+TEST_F(ModelMistakes, References) {
+  std::string c = "step = 0.1\n[[block]]\nname = 'c'\nsource = 'constant'\nvalue = [1, 2, 3]\n";
+  expectMistakes(c + kProbe + "inputs = ['c[3]', 'zz', 'c[1', 'c[2:2]', ['c', 'c[0:4]']]\n",
+                 {"10: 'c[1' is no reference (\"name\", \"name[i]\" or \"name[i:j]\")",
+                  "10: 'c[2:2]': the range [i:j] needs j greater than i",
+                  "10: 'c[3]' reaches beyond the 3 output(s) of 'c'", "10: no block 'zz' (in 'zz')",
+                  "10: 'c[0:4]' reaches beyond the 3 output(s) of 'c'"});
+  expectMistakes(c + kProbe + "[output]\nsignals = ['c', 'd']\n", {"11: no block 'd' (in 'd')"});
+
+  blocksim::SignalRef ref;
+  std::string why;
+  ASSERT_TRUE(blocksim::parseSignalRef("a-1_b[12:345]", ref, why));
+  EXPECT_EQ(ref.block, "a-1_b");
+  EXPECT_FALSE(ref.whole);
+  EXPECT_EQ(ref.begin, 12);
+  EXPECT_EQ(ref.end, 345);
+  ASSERT_TRUE(blocksim::parseSignalRef("a[7]", ref, why));
+  EXPECT_EQ(ref.end, 8);
+  for (const char* bad : {"", "[1]", "a[", "a[]", "a[-1]", "a[1:x]", "a[1]x", "a[1:2:3]", "a[+1]", "a[1234567890]"})
+    EXPECT_FALSE(blocksim::parseSignalRef(bad, ref, why)) << bad;
+}
+
+TEST_F(ModelMistakes, SourceDataFiles) {
+  write("bad.csv", "time,a\n0,1\n0.1,x\n");
+  write("short.csv", "0,1,2\n0.1,3\n");
+  write("back.csv", "0.5,1\n0.1,2\n");
+  std::string model = "step = 0.1\n";
+  for (const char* f : {"bad", "short", "back", "none"})
+    model += std::string("[[block]]\nname = '") + f + "'\nsource = 'file'\npath = '" + f + ".csv'\n";
+  expectMistakes(model, {path("bad.csv") + ":3: 'x' is no number",
+                         path("short.csv") + ":2: the row has 2 fields, the first row 3",
+                         path("back.csv") + ":2: the times must not decrease",
+                         "17: cannot read the data file " + dir_ + "/none.csv"});
+}
+
+}  // namespace
