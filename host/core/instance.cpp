@@ -95,20 +95,39 @@ void GuardedBuffer::allocate(size_t count, size_t elementSize) {
   GUARD_POISON(block_ + kGuardBytes + used_, bytes_ - kGuardBytes - used_);
 }
 
+void GuardedBuffer::rearm() {
+  if (block_ == nullptr) return;
+  GUARD_UNPOISON(block_, bytes_);
+  memset(block_, kGuardByte, kGuardBytes);
+  memset(block_ + kGuardBytes + used_, kGuardByte, bytes_ - kGuardBytes - used_);
+  GUARD_POISON(block_, kGuardBytes);
+  GUARD_POISON(block_ + kGuardBytes + used_, bytes_ - kGuardBytes - used_);
+}
+
+namespace {
+// Whether n bytes all hold the guard byte: word by word, without a call, as a
+// run checks every vector of its blocks at each step.
+bool zoneIntact(const unsigned char* p, size_t n) {
+  const uint64_t pattern = 0x0101010101010101ull * kGuardByte;
+  uint64_t diff = 0;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    memcpy(&w, p + i, 8);
+    diff |= w ^ pattern;
+  }
+  for (; i < n; ++i) diff |= static_cast<uint64_t>(p[i] ^ kGuardByte);
+  return diff == 0;
+}
+}  // namespace
+
 bool GuardedBuffer::intact() const {
   if (block_ == nullptr) return true;
   GUARD_UNPOISON(block_, bytes_);
-  // Compared as whole zones (memcmp), since a run checks every vector of a
-  // block after each of its calls.
-  static const struct Pattern {
-    unsigned char bytes[kGuardBytes + 16];
-    Pattern() { memset(bytes, kGuardByte, sizeof bytes); }
-  } pattern;
   const size_t tail = bytes_ - kGuardBytes - used_;  // kGuardBytes plus up to 15 bytes of padding
-  bool ok = memcmp(block_, pattern.bytes, kGuardBytes) == 0 &&
-            memcmp(block_ + kGuardBytes + used_, pattern.bytes, tail) == 0;
+  const bool ok = zoneIntact(block_, kGuardBytes) && zoneIntact(block_ + kGuardBytes + used_, tail);
   GUARD_POISON(block_, kGuardBytes);
-  GUARD_POISON(block_ + kGuardBytes + used_, bytes_ - kGuardBytes - used_);
+  GUARD_POISON(block_ + kGuardBytes + used_, tail);
   return ok;
 }
 
@@ -133,6 +152,7 @@ Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
     : plugin_(std::move(plugin)), blockPath_(blockPath) {
   ctx_.PluginName = plugin_->name().c_str();
   ctx_.BlockPath = blockPath_.c_str();
+  installWarningHandler();
   ctx_.HostOwned0 = this;  // how the host's port services find the instance
   ctx_.RootContext = &ctx_;
   ctx_.SimInfo = &sim_;
@@ -171,29 +191,39 @@ bool Instance::setParam(size_t k, axArray* a) {
   return true;
 }
 
-void Instance::onWarning(const char* msg, void* ctx) {
-  auto* sink = static_cast<std::vector<std::string>*>(ctx);
-  if (sink != nullptr) sink->push_back(msg);
+namespace {
+
+// Warnings of the call in progress. Each instance installs the handler when
+// it is made (not around every call); a call hands what it collected to its
+// result.
+std::vector<std::string>& pendingWarnings() {
+  static std::vector<std::string> pending;
+  return pending;
 }
+
+void collectWarning(const char* msg, void*) { pendingWarnings().push_back(msg); }
+
+}  // namespace
+
+void Instance::installWarningHandler() { plgSetWarningHandler(&collectWarning, nullptr); }
 
 template <typename Fn>
 CallResult Instance::call(Fn&& fn) {
   CallResult r;
   ctx_.RootContext->ErrorStatus = nullptr;
-  plgSetWarningHandler(&Instance::onWarning, &r.warnings);
   char message[4096];
   auto trampoline = [](void* arg) { (*static_cast<Fn*>(arg))(); };
   r.failed = plgProtectedCall(trampoline, &fn, message, sizeof message) != 0;
-  plgSetWarningHandler(nullptr, nullptr);
+  if (!pendingWarnings().empty()) r.warnings.swap(pendingWarnings());
   if (r.failed) r.error = message;
   r.status = ctx_.RootContext->ErrorStatus;
-  checkGuards(r);
+  if (checkGuardsEveryCall_) r.wroteOutside = guardViolation();
   return r;
 }
 
-void Instance::checkGuards(CallResult& r) const {
+const char* Instance::guardViolation() {
   struct Named {
-    const GuardedBuffer* buffer;
+    GuardedBuffer* buffer;
     const char* name;
   };
   const Named all[] = {{&u_, "u"},         {&y_, "y"},
@@ -203,10 +233,11 @@ void Instance::checkGuards(CallResult& r) const {
                        {&offsetTimes_, "OffsetTimes"}};
   for (const Named& n : all) {
     if (!n.buffer->intact()) {
-      r.wroteOutside = n.name;
-      return;
+      n.buffer->rearm();
+      return n.name;
     }
   }
+  return nullptr;
 }
 
 CallResult Instance::sizesCall(bool commandLine) {
@@ -357,7 +388,10 @@ CallResult Instance::direct(double flag) {
 }
 
 CallResult Instance::terminate() {
+  const bool every = checkGuardsEveryCall_;
+  checkGuardsEveryCall_ = true;
   CallResult r = direct(107);
+  checkGuardsEveryCall_ = every;
   return r;
 }
 

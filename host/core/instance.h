@@ -57,6 +57,7 @@ class GuardedBuffer {
   void* data() const { return data_; }
   size_t count() const { return count_; }
   bool intact() const;  // guard zones unchanged
+  void rearm();         // writes the guard zones afresh after a reported overwrite
 
  private:
   void release();
@@ -123,6 +124,15 @@ class Instance {
   CallResult derivatives() { return direct(106); }
   CallResult terminate();
 
+  // Whether every call compares the guard zones of the vectors (the default),
+  // or the host compares them itself with guardViolation(): a run checks once
+  // per step, which costs a fraction of checking after each call.
+  // terminate() always checks.
+  void setCheckGuardsEveryCall(bool every) { checkGuardsEveryCall_ = every; }
+  // The name of a vector whose guard zone was overwritten, or null. The zone
+  // is then written afresh, so each overwrite is reported once.
+  const char* guardViolation();
+
   void setTime(double t) { time_ = t; }
   double time() const { return time_; }
   void setStepKind(int32_t kind) { sim_.StepKind = kind; }
@@ -160,11 +170,10 @@ class Instance {
  private:
   template <typename Fn>
   CallResult call(Fn&& fn);
-  void checkGuards(CallResult& r) const;
   static int32_t countInputPorts(void* ctx, int32_t count);
   static int32_t countOutputPorts(void* ctx, int32_t count);
   static int32_t setInputPortDims(BlockContext* S, int32_t port, const DimsInfo* info);
-  static void onWarning(const char* msg, void* ctx);
+  static void installWarningHandler();
 
   BlockContext ctx_{};
   ::SimInfo sim_{};
@@ -174,6 +183,7 @@ class Instance {
   std::vector<uint32_t> paramAttributes_;
   std::vector<double> sizes_;
   bool sized_ = false;
+  bool checkGuardsEveryCall_ = true;
   bool started_ = false;
   double time_ = 0.0;
   int32_t hitFlag_ = 1;
@@ -193,7 +203,6 @@ class Instance {
   std::vector<std::pair<int32_t, int32_t>> portDims_;
   PortMethodTable portMethods_{};
   bool acceptDims_ = true;
-  std::vector<std::string>* warningSink_ = nullptr;
 };
 
 // Numbers as the host prints them: the shortest text that reads back as the

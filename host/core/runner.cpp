@@ -582,6 +582,8 @@ int Simulation::startAll() {
       CallResult r = node.inst->start();
       if (!r.ok()) return blockFailure(node, r);
       warnings(node, r);
+      // From here the run compares the guard zones once per step.
+      node.inst->setCheckGuardsEveryCall(false);
       int rc = readSampleTimes(node);
       if (rc != RunOk) return rc;
       node.y = node.inst->y();
@@ -895,11 +897,26 @@ int Simulation::run(CsvWriter* csv) {
     }
     if (rc != RunOk) break;
     if (n < lastStep_ && !contNodes_.empty()) rc = integrate(n);
+    if (rc == RunOk) rc = checkGuards();
     progress(n, false);
   }
   progress(0, true);
   if (csv != nullptr) csv->flush();
   return rc;
+}
+
+int Simulation::checkGuards() {
+  // Every block called in this step: those with a hit, and those whose
+  // continuous states the solver called between steps.
+  for (Entry& e : schedule_) {
+    if (e.inst == nullptr || !(e.hit || e.node->contStates > 0)) continue;
+    if (const char* vector = e.inst->guardViolation()) {
+      CallResult r;
+      r.wroteOutside = vector;
+      return blockFailure(*e.node, r);
+    }
+  }
+  return RunOk;
 }
 
 int Simulation::terminate() {

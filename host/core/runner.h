@@ -110,6 +110,7 @@ class Simulation {
 
   // Reporting: each returns the status to pass on.
   int blockFailure(const Node& node, const CallResult& r);
+  int checkGuards();  // after each step: a vector's guard zone overwritten
   int modelMistake(int line, const std::string& what);
   void warnings(const Node& node, const CallResult& r);
   std::string label(const Node& node) const;

@@ -234,6 +234,19 @@ TEST_F(Runner, ABlockErrorStopsTheRunKeepingTheCsvAndTerminatingEveryBlock) {
   for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
+// (Under AddressSanitizer the guard zones are poisoned and the write itself
+// is the report.)
+TEST_F(Runner, AWriteOutsideAVectorStopsTheRunAtTheEndOfItsStep) {
+  // p2 writes one element past y in mdlOutputs from t = 0.3 on.
+  Result r = run(chain("[3, 0.3, 2]"));
+  EXPECT_EQ(r.status, blocksim::RunWroteOutside);
+  EXPECT_EQ(r.err, "blocksim: block 'p2' (runprobe): the block wrote outside y\n");
+  EXPECT_EQ(parseCsv(r.out).rows.size(), 4u);  // rows 0 to 0.3
+  for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
+}
+#endif
+
 TEST_F(Runner, AFailingLogStopsTheRun) {
   // Writes to a stream without a buffer fail, as to a closed pipe.
   std::ostream broken(nullptr);

@@ -4,8 +4,9 @@
 //   2. what it computes: 0 y = u (or, with continuous states, y = x and
 //      dx = u), 1 y[i] = hit flag of sample time i, 2 y = x with the update
 //      x = u (a unit delay), 3 y = (t, StepKind), 4 y[0] = 1 + sum(u);
-//   3. [how, time, where]: from time t on, fail with plgErrMsgTxt (how 1) or
-//      an ErrorStatus text (how 2) in the sizes call (where 0), flag 102 (1),
+//   3. [how, time, where]: from time t on, fail with plgErrMsgTxt (how 1),
+//      an ErrorStatus text (how 2) or a write one past y (how 3) in the sizes
+//      call (where 0), flag 102 (1),
 //      mdlOutputs (2), mdlUpdate (3), mdlDerivatives (4) or mdlTerminate (5);
 //   4. a file to which every call appends "PATH FLAG T STEPKIND HITS...".
 #include <stdio.h>
@@ -42,6 +43,10 @@ void maybeFail(BlockContext* S, int where) {
   if (how == 0 || truncInt(element(S, 2, 2, -1.0)) != where) return;
   if (where != 0 && blockTime(S) < element(S, 2, 1, 0.0)) return;
   if (how == 1) blockError("probe failure at %d", where);
+  if (how == 3) {
+    if (S->OutputVector != nullptr) S->OutputVector[S->SizesVector[NumOutputs]] = 7.0;
+    return;
+  }
   setErrorStatus(S, "probe status");
 }
 
