@@ -20,10 +20,11 @@ const int kParamCount = 3;
 
 // Means above this are drawn by the normal approximation instead of counting
 // arrivals one by one. Counting costs a logarithm and a generator call per
-// arrival, about 1.2 s per draw at this mean on a current x86-64, and takes
-// longer in proportion beyond it; at such means the count's distribution is
-// normal to within a skewness of 1e-4.
-const double kCountingLimit = 1e8;
+// arrival, about 12 ms per draw at this mean on a current x86-64 (and per
+// element and step, so a few hundred elements at such a mean already hold the
+// host for seconds at every step); at such means the count's distribution is
+// normal to within a skewness of 1e-3.
+const double kCountingLimit = 1e6;
 
 const double kTwoPi = 6.283185307179586;
 

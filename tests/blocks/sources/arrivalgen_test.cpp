@@ -67,15 +67,25 @@ TEST(Arrivalgen, AgreesWithIndependentModel) {
 
 // A large mean is still counted exactly.
 TEST(Arrivalgen, LargeMeanStillCounted) {
-  Block b = arrivalgen(num(31), num(3e5));
-  b.start();
-  ReferenceUniform ref(31);
-  for (int k = 0; k < 2; ++k) {
-    const double ahead = referenceCount(ref, 3e5);
-    EXPECT_EQ(b.outputs()[0], ahead);
+  // 1e6 is the largest mean still counted one arrival at a time.
+  for (double lambda : {3e5, 1e6}) {
+    Block b = arrivalgen(num(31), num(lambda));
+    b.start();
+    ReferenceUniform ref(31);
+    for (int k = 0; k < 2; ++k) {
+      const double ahead = referenceCount(ref, lambda);
+      EXPECT_EQ(b.outputs()[0], ahead) << lambda;
+    }
+    referenceCount(ref, lambda);
+    EXPECT_EQ(b.iwork()[0], ref.state()) << lambda;
   }
-  referenceCount(ref, 3e5);
-  EXPECT_EQ(b.iwork()[0], ref.state());
+  // Just above it a draw takes two generator numbers, whatever it gives.
+  Block big = arrivalgen(num(31), num(1.5e6));
+  big.start();
+  ReferenceUniform ref(31);
+  for (int k = 0; k < 4; ++k) ref.next();  // the draw ahead at start and one at outputs
+  big.outputs();
+  EXPECT_EQ(big.iwork()[0], ref.state());
 }
 
 // 20000 draws with λ = 4 from seed 1: mean and variance within 0.05 of 4.
@@ -102,7 +112,7 @@ TEST(Arrivalgen, NonPositiveMeanGivesZero) {
 
 // Counting would never end for NaN or +∞ and would take unbounded time for a
 // huge mean: NaN gives NaN and +∞ gives +∞ (one number each); a mean beyond
-// 1e8 is drawn from the normal approximation, whose counts are whole, not
+// 1e6 is drawn from the normal approximation, whose counts are whole, not
 // negative, and have the mean and spread of the Poisson count.
 TEST(Arrivalgen, EveryMeanEnds) {
   Block b = arrivalgen(row({1, 2, 3, 4}), row({NAN, INFINITY, DBL_MAX, 1e300}));
