@@ -517,6 +517,12 @@ bool readModelText(const std::string& text, const std::string& path, const std::
   model.path = path;
   size_t slash = path.rfind('/');
   model.dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+  size_t bad = 0;
+  if (!tomlTextIsSafe(text, bad)) {
+    const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n'));
+    mistakes.push_back(model.where(line) + "a character other than ASCII outside a string or comment");
+    return false;
+  }
   toml::parse_result doc = toml::parse(std::string_view(text), std::string_view(path));
   if (!doc) {
     mistakes.push_back(model.where(static_cast<int>(doc.error().source().begin.line)) +

@@ -163,7 +163,67 @@ axArray* arrayFromToml(const toml::node& value, std::string& err) {
   return nullptr;
 }
 
+bool tomlTextIsSafe(const std::string& text, size_t& offset) {
+  enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
+  // The whole run of quotes that closes a multi-line string (up to two of
+  // them may belong to the string).
+  auto closeRun = [&](size_t& i, char q) {
+    while (i + 1 < text.size() && text[i + 1] == q) ++i;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    switch (state) {
+      case Plain:
+        if (c >= 0x80) {
+          offset = i;
+          return false;
+        }
+        if (c == '#') {
+          state = Comment;
+        } else if (c == '"' || c == '\'') {
+          if (text.compare(i, 3, std::string(3, static_cast<char>(c))) == 0) {
+            state = c == '"' ? MultiBasic : MultiLiteral;
+            i += 2;
+          } else {
+            state = c == '"' ? Basic : Literal;
+          }
+        }
+        break;
+      case Comment:
+        if (c == '\n') state = Plain;
+        break;
+      case Basic:
+        if (c == '\\') ++i;
+        else if (c == '"' || c == '\n') state = Plain;
+        break;
+      case Literal:
+        if (c == '\'' || c == '\n') state = Plain;
+        break;
+      case MultiBasic:
+        if (c == '\\') {
+          ++i;
+        } else if (text.compare(i, 3, "\"\"\"") == 0) {
+          closeRun(i, '"');
+          state = Plain;
+        }
+        break;
+      case MultiLiteral:
+        if (text.compare(i, 3, "'''") == 0) {
+          closeRun(i, '\'');
+          state = Plain;
+        }
+        break;
+    }
+  }
+  return true;
+}
+
 axArray* arrayFromText(const std::string& text, std::string& err) {
+  size_t offset;
+  if (!tomlTextIsSafe(text, offset)) {
+    err = "bad value '" + text + "': a character outside the ASCII range stands outside a string";
+    return nullptr;
+  }
   toml::parse_result doc = toml::parse("v = " + text);
   if (!doc) {
     err = "bad value '" + text + "': " + std::string(doc.error().description());
