@@ -2,6 +2,10 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 packages=(cmake g++ g++-multilib qemu-user googletest libtomlplusplus-dev libcli11-dev gnuplot-nox)
+# `tools/deps.sh fuzz`: also the clang toolchain of the fuzz preset (tools/fuzz.sh).
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
