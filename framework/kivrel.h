@@ -256,6 +256,13 @@ inline const axArray* blockParam(const BlockContext* S, int k) { return S->SFcnP
 
 inline double blockTime(const BlockContext* S) { return *S->SimInfo->TimePtr; }
 
+// One sample time inherited from the driving block (-1.0 with offset 1.0),
+// the rate of every block without a sample time of its own.
+inline void inheritSampleTime(BlockContext* S) {
+  S->SampleTimes[0] = -1.0;
+  S->OffsetTimes[0] = 1.0;
+}
+
 // Stores a static message in the root record's error slot.
 inline void setErrorStatus(BlockContext* S, const char* msg) { S->RootContext->ErrorStatus = msg; }
 

@@ -37,8 +37,7 @@ void mdlInitializeSizes(BlockContext* S) {
 }
 
 void mdlInitializeSampleTimes(BlockContext* S) {
-  S->SampleTimes[0] = -1.0;
-  S->OffsetTimes[0] = 1.0;
+  inheritSampleTime(S);
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) { checkControlInput(S); }

@@ -116,8 +116,7 @@ void mdlInitializeSizes(BlockContext* S) {
 }
 
 void mdlInitializeSampleTimes(BlockContext* S) {
-  S->SampleTimes[0] = -1.0;
-  S->OffsetTimes[0] = 1.0;
+  inheritSampleTime(S);
 }
 
 // The initial states list the register symbols of 1, 2, … g−1 triggers before

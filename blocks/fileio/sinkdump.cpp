@@ -161,8 +161,7 @@ void mdlInitializeSizes(BlockContext* S) {
 }
 
 void mdlInitializeSampleTimes(BlockContext* S) {
-  S->SampleTimes[0] = -1.0;
-  S->OffsetTimes[0] = 1.0;
+  inheritSampleTime(S);
 }
 
 // PWork[0] is null unless the block holds an open file (it is cleared at
