@@ -20,6 +20,12 @@ struct axArray {
 
 namespace {
 
+// The allocation-failure switch (see axFailAllocationAt): the number of
+// allocations still to go before the one that fails; 0 when disarmed.
+unsigned long long failCountdown = 0;
+unsigned long long allocationCount = 0;
+bool switchHeld = false;
+
 std::vector<void*>& callocs() {
   static std::vector<void*> blocks;
   return blocks;
@@ -29,14 +35,27 @@ size_t elementCount(int m, int n) {
   return m > 0 && n > 0 ? static_cast<size_t>(m) * static_cast<size_t>(n) : 0;
 }
 
+// calloc, subject to the allocation-failure switch.
+void* countedCalloc(size_t count, size_t size) {
+  if (axAllocationFails()) return nullptr;
+  return calloc(count, size);
+}
+
+// A new array; like operator new, it never returns null but throws
+// std::bad_alloc, which a host call turns into a failed call and the host
+// reports (an array is never handed out half made).
 axArray* newArray(int m, int n, int classId, bool complex) {
   if (m < 0) m = 0;
   if (n < 0) n = 0;
   axArray* a = new axArray{m, n, classId, false, nullptr, nullptr};
   // Always a readable buffer, also for an empty array.
   size_t count = elementCount(m, n);
-  a->pr = static_cast<double*>(calloc(count > 0 ? count : 1, sizeof(double)));
-  if (complex) a->pi = static_cast<double*>(calloc(count > 0 ? count : 1, sizeof(double)));
+  a->pr = static_cast<double*>(countedCalloc(count > 0 ? count : 1, sizeof(double)));
+  if (a->pr != nullptr && complex) a->pi = static_cast<double*>(countedCalloc(count > 0 ? count : 1, sizeof(double)));
+  if (a->pr == nullptr || (complex && a->pi == nullptr)) {
+    axDestroyArray(a);
+    throw std::bad_alloc();
+  }
   return a;
 }
 
@@ -59,7 +78,7 @@ int axGetString(const axArray* a, char* buf, int buflen) {
   size_t count = elementCount(a->m, a->n);
   size_t limit = static_cast<size_t>(buflen - 1);
   size_t i = 0;
-  for (; i < count && i < limit; ++i) buf[i] = static_cast<char>(static_cast<unsigned char>(a->pr[i]));
+  for (; i < count && i < limit; ++i) buf[i] = static_cast<char>(axCharCode(a->pr[i]));
   buf[i] = '\0';
   return 0;
 }
@@ -75,8 +94,14 @@ bool axIsLogical(const axArray* a) { return a->logical; }
 int axGetClassID(const axArray* a) { return a->classId; }
 
 void* axCalloc(size_t count, size_t size) {
-  void* p = calloc(count > 0 ? count : 1, size > 0 ? size : 1);
-  if (p != nullptr) callocs().push_back(p);
+  void* p = countedCalloc(count > 0 ? count : 1, size > 0 ? size : 1);
+  if (p == nullptr) return nullptr;
+  try {
+    callocs().push_back(p);
+  } catch (const std::bad_alloc&) {
+    free(p);
+    return nullptr;
+  }
   return p;
 }
 
@@ -110,5 +135,30 @@ void axReleaseCallocs(void) {
 }
 
 size_t axPendingCallocs(void) { return callocs().size(); }
+
+unsigned char axCharCode(double v) {
+  // A code held as any double: whole codes 0 to 255 as they are, other
+  // finite values wrapped modulo 256 after truncation, NaN and infinities 0,
+  // so that no value makes an out-of-range conversion.
+  if (v >= 0.0 && v < 256.0) return static_cast<unsigned char>(v);
+  if (!(v > -9.2e18 && v < 9.2e18)) return 0;
+  return static_cast<unsigned char>(static_cast<unsigned long long>(static_cast<long long>(v)));
+}
+
+void axFailAllocationAt(unsigned long long n) {
+  failCountdown = n;
+  allocationCount = 0;
+}
+
+void axHoldAllocationSwitch(bool hold) { switchHeld = hold; }
+
+bool axAllocationFails(void) {
+  if (switchHeld) return false;
+  ++allocationCount;
+  if (failCountdown == 0) return false;
+  return --failCountdown == 0;
+}
+
+unsigned long long axAllocationCount(void) { return allocationCount; }
 
 }  // extern "C"

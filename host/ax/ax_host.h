@@ -21,6 +21,24 @@ AX_EXPORT void axReleaseCallocs(void);
 // Number of axCalloc blocks not yet released.
 AX_EXPORT size_t axPendingCallocs(void);
 
+// The character a code of a character array stands for (codes are held as
+// doubles; any double gives a byte without an out-of-range conversion).
+AX_EXPORT unsigned char axCharCode(double v);
+
+// Allocation-failure switch for tests of the out-of-memory paths: after
+// axFailAllocationAt(N) the Nth allocation from then on fails (once), and
+// every allocation is counted (axAllocationCount); N = 0 disarms it. libax
+// asks it for its own allocations, and the host's replacement of operator new
+// and its guarded vectors ask it too, so one count covers the process.
+AX_EXPORT void axFailAllocationAt(unsigned long long n);
+// Counts one allocation; true when it is the one that must fail.
+AX_EXPORT bool axAllocationFails(void);
+// While held, allocations are neither counted nor failed: for code that
+// cannot unwind from a failed allocation (the TOML parser), which the host
+// treats as a fatal out-of-memory instead.
+AX_EXPORT void axHoldAllocationSwitch(bool hold);
+AX_EXPORT unsigned long long axAllocationCount(void);
+
 typedef void (*plgCallFn)(void* arg);
 typedef void (*plgWarningFn)(const char* msg, void* ctx);
 // Runs fn(arg). Returns 0 when it returned normally; 1 when it called
@@ -29,5 +47,12 @@ AX_EXPORT int plgProtectedCall(plgCallFn fn, void* arg, char* msg, size_t msgSiz
 // Where plgWarnMsgTxt sends its messages (null: standard error).
 AX_EXPORT void plgSetWarningHandler(plgWarningFn fn, void* ctx);
 }
+
+// A host array owned by the host code that made it.
+#include <memory>
+struct axArrayDeleter {
+  void operator()(axArray* a) const { axDestroyArray(a); }
+};
+typedef std::unique_ptr<axArray, axArrayDeleter> axArrayPtr;
 
 #endif

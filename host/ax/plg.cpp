@@ -5,11 +5,14 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 
 #include "ax_host.h"
 
 namespace {
+
+const char kOutOfMemory[] = "Out of memory.";
 
 struct PluginError {
   std::string message;
@@ -48,6 +51,11 @@ int plgProtectedCall(plgCallFn fn, void* arg, char* msg, size_t msgSize) {
   } catch (const PluginError& e) {
     failed = 1;
     if (msg != nullptr && msgSize > 0) snprintf(msg, msgSize, "%s", e.message.c_str());
+  } catch (const std::bad_alloc&) {
+    // A host service (an array, a message) could not get memory during the
+    // call: the call fails with a message like any other.
+    failed = 1;
+    if (msg != nullptr && msgSize > 0) snprintf(msg, msgSize, "%s", kOutOfMemory);
   }
   --protectionDepth;
   return failed;
