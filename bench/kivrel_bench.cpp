@@ -485,12 +485,18 @@ void runFloor(benchmark::State& state, FloorFn fn, int W) {
 // ---------------------------------------------------------------------------
 // 3. Host.
 
+blocksim::ReadOptions benchReadOptions() {
+  blocksim::ReadOptions o;
+  o.pluginDir = KIVREL_PLUGIN_DIR;
+  return o;
+}
+
 blocksim::Model& model20() {
   static blocksim::Model model;
   static bool read = false;
   if (!read) {
     std::vector<std::string> mistakes;
-    if (!blocksim::readModel(KIVREL_BENCH_MODEL, KIVREL_PLUGIN_DIR, model, mistakes))
+    if (!blocksim::readModel(KIVREL_BENCH_MODEL, benchReadOptions(), model, mistakes))
       die(mistakes.empty() ? "cannot read model20.toml" : mistakes[0]);
     read = true;
   }

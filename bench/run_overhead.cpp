@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
   const int repeats = argc > 3 ? atoi(argv[3]) : 5;
   blocksim::Model model;
   std::vector<std::string> mistakes;
-  if (!blocksim::readModel(argv[1], argv[2], model, mistakes)) {
+  blocksim::ReadOptions readOptions;
+  readOptions.pluginDir = argv[2];
+  if (!blocksim::readModel(argv[1], readOptions, model, mistakes)) {
     for (const std::string& m : mistakes) fprintf(stderr, "%s\n", m.c_str());
     return 2;
   }

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
+#include "values_toml.h"
 #include "runner.h"
 #include "step.h"
 
@@ -27,20 +30,28 @@ std::string defaultPluginDir() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
   CLI::App app{"blocksim: a stand-in simulation host for the block plug-ins"};
   app.require_subcommand(1);
   std::string pluginDir = defaultPluginDir();
+  const std::string pluginDirHelp = "folder of the NAME.plgglx files (default: the plugins folder beside the bin "
+                                    "folder of this program, here " + pluginDir + ")";
+  uint64_t memoryMiB = blocksim::kDefaultMemoryLimit >> 20;
+  const std::string memoryHelp = "memory budget in MiB for what the model or script asks the host to hold "
+                                 "(parameters, source data, block vectors); default " + std::to_string(memoryMiB);
 
   CLI::App* step = app.add_subcommand("step", "drive one plug-in call by call from a script ('-' reads stdin)");
   std::string script;
-  step->add_option("--plugin-dir", pluginDir, "folder of the NAME.plgglx files");
+  step->add_option("--plugin-dir", pluginDir, pluginDirHelp);
+  step->add_option("--memory-limit", memoryMiB, memoryHelp)->check(CLI::Range(uint64_t(1), uint64_t(1) << 30));
   step->add_option("SCRIPT", script, "the step script")->required();
 
   CLI::App* sizes = app.add_subcommand("sizes", "command-line sizes call: NAME and its parameters as TOML values");
   std::string name;
   std::vector<std::string> params;
-  sizes->add_option("--plugin-dir", pluginDir, "folder of the NAME.plgglx files");
+  sizes->add_option("--plugin-dir", pluginDir, pluginDirHelp);
   sizes->add_option("NAME", name, "the plug-in")->required();
   // The parameters are taken verbatim (no list splitting of "[a,b]").
   sizes->allow_extras();
@@ -54,11 +65,21 @@ int main(int argc, char** argv) {
   CLI::Option* stopOption = run->add_option("--stop", stop, "stop time (instead of the model's stop_time)");
   run->add_option("--output,-o", options.outputPath, "CSV file (default: standard output)");
   run->add_option("--plot", options.plotPath, "draw the logged signals into this PNG (gnuplot)");
-  run->add_option("--plugin-dir", pluginDir, "folder of the NAME.plgglx files");
+  run->add_option("--plugin-dir", pluginDir, pluginDirHelp);
+  run->add_flag("--allow-outside-writes", options.writeAnywhere,
+                "let blocks write files outside the folder the run is started in (refused by default: a model "
+                "from someone else must not write into your other files)");
+  run->add_option("--memory-limit", memoryMiB, memoryHelp)->check(CLI::Range(uint64_t(1), uint64_t(1) << 30));
   run->add_flag("--verbose,-v", options.verbose, "list each block's plug-in file and version before the run");
   run->footer(
-      "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model;\n"
-      "3 a block wrote outside a host vector; 4 the plot could not be drawn; 5 the CSV could not be written.");
+      "A model names its plug-ins; they are loaded from the plug-in folder only. Files the blocks\n"
+      "write must lie inside the current folder (see --allow-outside-writes). --output and --plot\n"
+      "are written under a temporary name and renamed into place when the run ends.\n"
+      "SIGINT or SIGTERM stops the run after the current step: every block is terminated and the\n"
+      "CSV keeps the rows so far; a second signal ends blocksim at once.\n"
+      "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model\n"
+      "(or an option); 3 a block wrote outside a host vector; 4 the plot could not be drawn;\n"
+      "5 the CSV could not be written; 6 out of memory; 130 / 143 stopped by SIGINT / SIGTERM.");
 
   CLI11_PARSE(app, argc, argv);
 
@@ -67,21 +88,46 @@ int main(int argc, char** argv) {
     options.hasStop = stopOption->count() > 0;
     options.stop = stop;
     options.progress = isatty(2) != 0;
+    options.memoryLimit = memoryMiB << 20;
     // A closed output pipe is a failed write (the run then stops and its
     // blocks are terminated), not the end of the process.
     signal(SIGPIPE, SIG_IGN);
+    blocksim::catchInterrupts();
     return blocksim::runModel(model, options, std::cout, std::cerr);
   }
 
   if (step->parsed()) {
-    if (script == "-") return blocksim::runStepScript(std::cin, std::cout, std::cerr, pluginDir);
+    if (script == "-") return blocksim::runStepScript(std::cin, std::cout, std::cerr, pluginDir, memoryMiB << 20);
     std::ifstream in(script);
     if (!in) {
       std::cerr << "blocksim: cannot read " << script << "\n";
       return 2;
     }
-    return blocksim::runStepScript(in, std::cout, std::cerr, pluginDir);
+    return blocksim::runStepScript(in, std::cout, std::cerr, pluginDir, memoryMiB << 20);
   }
   params = sizes->remaining();
   return blocksim::runSizesCommand(name, params, std::cout, std::cerr, pluginDir);
+}
+
+// The TOML parser cannot unwind from a failed allocation: it ends in
+// std::terminate, which is then reported as what it is.
+[[noreturn]] void onTerminate() {
+  if (blocksim::tomlParserRunning()) {
+    static const char msg[] = "blocksim: out of memory (while reading TOML text)\n";
+    if (write(2, msg, sizeof msg - 1) < 0) _exit(6);
+    _exit(6);
+  }
+  abort();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::set_terminate(onTerminate);
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "blocksim: out of memory\n";
+    return 6;
+  }
 }

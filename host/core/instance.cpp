@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <charconv>
+#include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -85,8 +86,11 @@ void GuardedBuffer::allocate(size_t count, size_t elementSize) {
   release();
   used_ = count * elementSize;
   bytes_ = kGuardBytes + (used_ + 15) / 16 * 16 + kGuardBytes;
-  block_ = static_cast<unsigned char*>(malloc(bytes_));
-  if (block_ == nullptr) abort();
+  block_ = axAllocationFails() ? nullptr : static_cast<unsigned char*>(malloc(bytes_));
+  if (block_ == nullptr) {
+    used_ = bytes_ = 0;
+    throw std::bad_alloc();
+  }
   memset(block_, kGuardByte, bytes_);
   data_ = block_ + kGuardBytes;
   memset(data_, 0, used_);
@@ -159,35 +163,39 @@ Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
   sim_.RunMode = 2;
   sim_.StepKind = 1;
   sim_.TimePtr = &time_;
-  argT_ = scalar(0.0);
-  argX_ = axCreateDoubleMatrix(0, 0, 0);
-  argU_ = axCreateDoubleMatrix(0, 0, 0);
-  argFlag_ = scalar(0.0);
+  argT_.reset(scalar(0.0));
+  argX_.reset(axCreateDoubleMatrix(0, 0, 0));
+  argU_.reset(axCreateDoubleMatrix(0, 0, 0));
+  argFlag_.reset(scalar(0.0));
 }
 
 Instance::~Instance() {
-  for (axArray* a : params_) axDestroyArray(a);
-  axDestroyArray(argT_);
-  axDestroyArray(argX_);
-  axDestroyArray(argU_);
-  axDestroyArray(argFlag_);
+  if (needsTerminate()) {
+    try {
+      terminate();
+    } catch (...) {
+    }
+  }
 }
 
 void Instance::addParam(axArray* a) {
-  params_.push_back(a);
+  axArrayPtr owned(a);
+  params_.reserve(params_.size() + 1);
+  paramPointers_.reserve(params_.size() + 1);
+  paramAttributes_.reserve(params_.size() + 1);
+  params_.push_back(std::move(owned));
+  paramPointers_.push_back(a);
   paramAttributes_.push_back(0);
-  ctx_.SFcnParams = const_cast<const axArray**>(params_.data());
+  ctx_.SFcnParams = paramPointers_.data();
   ctx_.SFcnParamsCount = static_cast<int32_t>(params_.size());
   ctx_.SFcnParamAttributes = paramAttributes_.data();
 }
 
 bool Instance::setParam(size_t k, axArray* a) {
-  if (k >= params_.size()) {
-    axDestroyArray(a);
-    return false;
-  }
-  axDestroyArray(params_[k]);
-  params_[k] = a;
+  axArrayPtr owned(a);
+  if (k >= params_.size()) return false;
+  params_[k] = std::move(owned);
+  paramPointers_[k] = a;
   return true;
 }
 
@@ -241,22 +249,24 @@ const char* Instance::guardViolation() {
 }
 
 CallResult Instance::sizesCall(bool commandLine) {
+  // A started block is terminated before it is sized afresh (a host that
+  // wants its messages terminates it itself first).
+  if (needsTerminate()) terminate();
   sized_ = false;
   started_ = false;
-  std::vector<const axArray*> rhs;
-  axArray* x;
+  axArrayPtr x;
   if (commandLine) {
-    x = axCreateDoubleMatrix(0, 0, 0);
+    x.reset(axCreateDoubleMatrix(0, 0, 0));
   } else {
-    x = axCreateDoubleMatrix(2, 1, 0);
+    x.reset(axCreateDoubleMatrix(2, 1, 0));
     // The record's address: as a 32-bit signed integer in a 32-bit host, in
     // full in a 64-bit one.
 #if UINTPTR_MAX == 0xFFFFFFFFu
-    axGetPr(x)[0] = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&ctx_));
+    axGetPr(x.get())[0] = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&ctx_));
 #else
-    axGetPr(x)[0] = static_cast<double>(reinterpret_cast<uintptr_t>(&ctx_));
+    axGetPr(x.get())[0] = static_cast<double>(reinterpret_cast<uintptr_t>(&ctx_));
 #endif
-    axGetPr(x)[1] = HostRecordMarker;
+    axGetPr(x.get())[1] = HostRecordMarker;
     // A new sizes call starts from a clean sizes vector and callback table.
     memset(ctx_.SizesVector, 0, sizeof ctx_.SizesVector);
     ctx_.Callbacks = CallbackTable{};
@@ -272,29 +282,22 @@ CallResult Instance::sizesCall(bool commandLine) {
     ctx_.PortMethods = &portMethods_;
     sim_.SetInputPortDimsFn = &Instance::setInputPortDims;
   }
-  axArray* t = scalar(time_);
-  axArray* u = axCreateDoubleMatrix(0, 0, 0);
-  axArray* flag = scalar(0.0);
-  rhs.push_back(t);
-  rhs.push_back(x);
-  rhs.push_back(u);
-  rhs.push_back(flag);
-  for (axArray* p : params_) rhs.push_back(p);
+  axArrayPtr t(scalar(time_));
+  axArrayPtr u(axCreateDoubleMatrix(0, 0, 0));
+  axArrayPtr flag(scalar(0.0));
+  std::vector<const axArray*> rhs{t.get(), x.get(), u.get(), flag.get()};
+  rhs.insert(rhs.end(), paramPointers_.begin(), paramPointers_.end());
   axArray* lhs[2] = {nullptr, nullptr};
   PlgFunctionPtr fn = plugin_->function();
   int nrhs = static_cast<int>(rhs.size());
   CallResult r = call([&] { fn(1, lhs, nrhs, rhs.data()); });
+  axArrayPtr result(lhs[0]);
   if (commandLine) axReleaseCallocs();
-  if (!r.failed && lhs[0] != nullptr && axGetNumberOfElements(lhs[0]) == SizesVectorLength) {
-    const double* pr = axGetPr(lhs[0]);
+  if (!r.failed && result && axGetNumberOfElements(result.get()) == SizesVectorLength) {
+    const double* pr = axGetPr(result.get());
     sizes_.assign(pr, pr + SizesVectorLength);
     sized_ = true;
   }
-  axDestroyArray(lhs[0]);
-  axDestroyArray(t);
-  axDestroyArray(x);
-  axDestroyArray(u);
-  axDestroyArray(flag);
   if (commandLine) sized_ = false;  // nothing to start from a command-line call
   return r;
 }
@@ -341,7 +344,20 @@ void Instance::setHit(bool hit) {
   for (size_t i = 0; i < hitFlags_.count(); ++i) flags[i] = hitFlag_;
 }
 
+uint64_t Instance::vectorBytes() const {
+  const int32_t* sv = ctx_.SizesVector;
+  auto count = [&](int i) -> uint64_t { return sv[i] > 0 ? static_cast<uint64_t>(sv[i]) : 0; };
+  const bool two = level2();
+  const uint64_t times = count(NumSampleTimes) > 0 ? count(NumSampleTimes) : 1;
+  const uint64_t doubles = (two ? 0 : count(NumInputs) + count(NumOutputs)) + 2 * count(NumContStates) +
+                           count(NumDiscStates) + count(NumRWork) + 2 * times;
+  // Each of the eleven vectors has its guard zones and padding besides.
+  return doubles * sizeof(double) + count(NumIWork) * sizeof(int32_t) + count(NumPWork) * sizeof(void*) +
+         2 * times * sizeof(int32_t) + 11 * 160;
+}
+
 CallResult Instance::start() {
+  if (needsTerminate()) terminate();
   int32_t* sv = ctx_.SizesVector;
   auto count = [&](int i) { return sv[i] > 0 ? static_cast<size_t>(sv[i]) : 0; };
   const bool two = level2();
@@ -373,6 +389,7 @@ CallResult Instance::start() {
   ctx_.SampleTaskIndex = tasks;
   sim_.SampleHitFlags = static_cast<int32_t*>(hitFlags_.data());
   started_ = true;
+  terminated_ = false;
   CallResult r = direct(101);
   if (!r.ok() || two) return r;
   return direct(102);
@@ -380,14 +397,15 @@ CallResult Instance::start() {
 
 CallResult Instance::direct(double flag) {
   axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(&ctx_)};
-  axGetPr(argT_)[0] = time_;
-  axGetPr(argFlag_)[0] = flag;
-  const axArray* rhs[4] = {argT_, argX_, argU_, argFlag_};
+  axGetPr(argT_.get())[0] = time_;
+  axGetPr(argFlag_.get())[0] = flag;
+  const axArray* rhs[4] = {argT_.get(), argX_.get(), argU_.get(), argFlag_.get()};
   PlgFunctionPtr fn = plugin_->function();
   return call([&] { fn(-1, lhs, 4, rhs); });
 }
 
 CallResult Instance::terminate() {
+  terminated_ = true;
   const bool every = checkGuardsEveryCall_;
   checkGuardsEveryCall_ = true;
   CallResult r = direct(107);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ax_host.h"
+#include "budget.h"
 #include "kivrel.h"
 
 namespace blocksim {
@@ -78,9 +79,6 @@ struct CallResult {
   bool ok() const { return !failed && status == nullptr && wroteOutside == nullptr; }
 };
 
-// Largest element count the host allocates for one vector.
-const int32_t kMaxVectorLength = 1 << 22;
-
 // One block instance driven by the host.
 class Instance {
  public:
@@ -93,10 +91,12 @@ class Instance {
   BlockContext& context() { return ctx_; }
   ::SimInfo& simInfo() { return sim_; }
 
-  // Parameters: the instance owns them.
+  // Parameters: the instance owns them from the call on (also when the call
+  // fails for want of memory).
   void addParam(axArray* a);
   bool setParam(size_t k, axArray* a);  // k counted from 0
   size_t paramCount() const { return params_.size(); }
+  const axArray* param(size_t k) const { return params_[k].get(); }
 
   // The sizes call, with the host's record behind the marker or (commandLine)
   // without it. On success sizes() holds the 38 returned entries.
@@ -116,12 +116,20 @@ class Instance {
   // 1) 102. Returns the first failing call's result.
   CallResult start();
   bool started() const { return started_; }
+  // Started and not terminated since: a block that holds something (an open
+  // file) until its mdlTerminate.
+  bool needsTerminate() const { return started_ && !terminated_; }
+  // The bytes start() allocates for the settled sizes.
+  uint64_t vectorBytes() const;
 
   // A direct call with the flag value as given.
   CallResult direct(double flag);
   CallResult outputs() { return direct(104); }
   CallResult update() { return direct(105); }
   CallResult derivatives() { return direct(106); }
+  // mdlTerminate (flag 107), checking the guards. An instance discarded while
+  // it needs one gets it from its destructor (its messages then go nowhere:
+  // whoever can report them terminates first).
   CallResult terminate();
 
   // Whether every call compares the guard zones of the vectors (the default),
@@ -179,12 +187,14 @@ class Instance {
   ::SimInfo sim_{};
   std::shared_ptr<Plugin> plugin_;
   std::string blockPath_;
-  std::vector<axArray*> params_;
+  std::vector<axArrayPtr> params_;
+  std::vector<const axArray*> paramPointers_;  // what SFcnParams points at
   std::vector<uint32_t> paramAttributes_;
   std::vector<double> sizes_;
   bool sized_ = false;
   bool checkGuardsEveryCall_ = true;
   bool started_ = false;
+  bool terminated_ = false;
   double time_ = 0.0;
   int32_t hitFlag_ = 1;
 
@@ -192,10 +202,7 @@ class Instance {
   GuardedBuffer sampleTimes_, offsetTimes_, taskIndex_, hitFlags_;
 
   // Arguments of the direct calls, made once.
-  axArray* argT_ = nullptr;
-  axArray* argX_ = nullptr;
-  axArray* argU_ = nullptr;
-  axArray* argFlag_ = nullptr;
+  axArrayPtr argT_, argX_, argU_, argFlag_;
 
   // Level-2 host port state.
   std::vector<InputPortRecord> inputPorts_;

@@ -1,6 +1,12 @@
 #include "model.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <math.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,11 +58,88 @@ std::string joinPath(const std::string& dir, const std::string& p) {
 
 int lineOf(const toml::node& n) { return static_cast<int>(n.source().begin.line); }
 
+// What a value is, for a message about a value of the wrong kind.
+std::string describe(const toml::node& n) {
+  switch (n.type()) {
+    case toml::node_type::string: return "a string";
+    case toml::node_type::integer:
+    case toml::node_type::floating_point: return "a number";
+    case toml::node_type::boolean: return "a boolean";
+    case toml::node_type::array: return "an array";
+    case toml::node_type::table: return "a table";
+    default: return "a date or time";
+  }
+}
+
+// The plug-in parameters that name a file the block writes: the plug-in, the
+// parameter (counted from 1) and how many characters of it the block uses.
+struct FileParameter {
+  const char* plugin;
+  size_t param;
+  size_t maxChars;
+};
+const FileParameter kFileParameters[] = {{"sinkdump", 1, 31}};
+
+const FileParameter* fileParameter(const std::string& plugin, size_t k) {
+  for (const FileParameter& f : kFileParameters)
+    if (plugin == f.plugin && k == f.param) return &f;
+  return nullptr;
+}
+
+// Why a file name (relative to the current folder, as a block opens it) would
+// be written outside the current folder, or "" when it stays inside: an
+// absolute name, a ".." that climbs out, or a folder or file on the way that
+// is a link to somewhere else.
+std::string outsideRunFolder(const std::string& name) {
+  if (name[0] == '/') return "an absolute path outside the folder the run started in";
+  int depth = 0;
+  size_t at = 0;
+  while (at <= name.size()) {
+    size_t slash = name.find('/', at);
+    if (slash == std::string::npos) slash = name.size();
+    const std::string part = name.substr(at, slash - at);
+    if (part == "..") {
+      if (--depth < 0) return "outside the folder the run started in";
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    at = slash + 1;
+  }
+  // Links: the deepest part of the path that exists must resolve inside.
+  char here[PATH_MAX], cwd[PATH_MAX], real[PATH_MAX];
+  if (getcwd(here, sizeof here) == nullptr || realpath(here, cwd) == nullptr) return std::string();
+  std::string probe = name;
+  while (!probe.empty() && realpath(probe.c_str(), real) == nullptr) {
+    size_t slash = probe.find_last_of('/');
+    probe = slash == std::string::npos ? std::string() : probe.substr(0, slash);
+  }
+  if (probe.empty()) return std::string();
+  const std::string inside = std::string(cwd) == "/" ? std::string("/") : std::string(cwd) + "/";
+  if (std::string(real) != cwd && std::string(real).compare(0, inside.size(), inside) != 0)
+    return "outside the folder the run started in (through the link " + probe + ")";
+  return std::string();
+}
+
+// Opens a file only when it is a regular file, without waiting on a pipe;
+// returns why not, or "".
+std::string openRegularFile(const std::string& path, std::ifstream& in) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return strerror(errno);
+  struct stat st;
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  close(fd);
+  if (!regular) return "not a regular file";
+  in.open(path, std::ios::binary);
+  if (!in) return "cannot open it";
+  return std::string();
+}
+
 // Collects the mistakes of one model, each tied to a model line so that they
 // can be listed in file order.
 class Reader {
  public:
-  Reader(Model& model, const std::string& pluginDir) : m_(model), pluginDir_(pluginDir) {}
+  Reader(Model& model, const ReadOptions& options)
+      : m_(model), pluginDir_(options.pluginDir), writeAnywhere_(options.writeAnywhere), budget_(options.memoryLimit) {}
 
   void mistake(int line, const std::string& what) { mistakes_.push_back({line, m_.where(line) + what}); }
   // A mistake in another file (a source's data file), listed at the model
@@ -88,7 +171,7 @@ class Reader {
         else if (s && *s == "rk4")
           m_.solver = Solver::Rk4;
         else
-          mistake(line, "solver must be \"euler\" or \"rk4\"");
+          mistake(line, "solver must be \"euler\" or \"rk4\", not " + (s ? "\"" + *s + "\"" : describe(value)));
       } else if (k == "block") {
         const toml::array* blocks = value.as_array();
         if (blocks == nullptr || !blocks->is_array_of_tables()) {
@@ -113,6 +196,7 @@ class Reader {
       mistake(lineOf(*doc.get("stop_time")), "stop_time / step is more than 1e12 steps");
     }
     resolveReferences();
+    m_.memoryUsed = budget_.used();
   }
 
   bool finish(std::vector<std::string>& out) {
@@ -201,12 +285,16 @@ class Reader {
   void readPluginBlock(const toml::table& t, BlockSpec& b, const toml::node& plugin) {
     b.pluginLine = lineOf(plugin);
     if (string(plugin, "plugin", b.plugin)) {
-      if (b.plugin.find('/') != std::string::npos) {
-        b.pluginPath = joinPath(m_.dir, b.plugin);
-      } else if (validName(b.plugin)) {
+      // A model only names its plug-ins: a path would load (and so run) a
+      // library of the model's choosing before any mistake is reported.
+      if (validName(b.plugin)) {
         b.pluginPath = (pluginDir_.empty() ? std::string(".") : pluginDir_) + "/" + b.plugin + ".plgglx";
+      } else if (b.plugin.find('/') != std::string::npos) {
+        mistake(b.pluginLine, "plugin '" + b.plugin +
+                                  "' is a path: a model names its plug-ins, which are looked up in the plug-in "
+                                  "folder (--plugin-dir)");
       } else {
-        mistake(b.pluginLine, "plugin '" + b.plugin + "' is no plug-in name (or a path with '/')");
+        mistake(b.pluginLine, "plugin '" + b.plugin + "' is no plug-in name (letters, digits, '_' and '-')");
       }
       if (!b.pluginPath.empty() && access(b.pluginPath.c_str(), R_OK) != 0)
         mistake(b.pluginLine, "no plug-in " + b.pluginPath);
@@ -222,13 +310,18 @@ class Reader {
         }
         size_t k = 0;
         for (const toml::node& p : *params) {
-          std::string why;
-          axArray* a = arrayFromToml(p, why);
           ++k;
-          if (a == nullptr)
+          const uint64_t bytes = tomlValueBytes(p);
+          if (!charge(lineOf(p), "block '" + b.name + "': parameter " + std::to_string(k), bytes)) continue;
+          std::string why;
+          ArrayPtr a(arrayFromToml(p, why));
+          if (!a) {
             mistake(lineOf(p), "parameter " + std::to_string(k) + ": " + why);
-          else
-            b.params.emplace_back(a);
+            budget_.give(bytes);
+          } else {
+            b.params.push_back(std::move(a));
+            checkFileName(b, k, lineOf(p));
+          }
         }
       } else if (k == "inputs") {
         b.inputsLine = lineOf(value);
@@ -289,6 +382,7 @@ class Reader {
       return false;
     };
     bool widthGiven = false;
+    bool periodBad = false;  // reported already
     for (auto&& [key, value] : t) {
       std::string k(key.str());
       if (k == "name" || k == "source") continue;
@@ -306,7 +400,10 @@ class Reader {
         if (string(value, "path", p)) readDataFile(joinPath(m_.dir, p), lineOf(value), s);
       } else {
         double v;
-        if (!finiteNumber(value, k, v)) continue;
+        if (!finiteNumber(value, k, v)) {
+          if (k == "period") periodBad = true;
+          continue;
+        }
         if (k == "amplitude") s.amplitude = v;
         else if (k == "period") s.period = v;
         else if (k == "width") s.width = v, widthGiven = true;
@@ -325,7 +422,7 @@ class Reader {
     std::string r;
     while (required >> r)
       if (!t.contains(r)) mistake(b.line, "a " + kind + " source needs " + r);
-    if (s.kind == SourceKind::Pulse && t.contains("period")) {
+    if (s.kind == SourceKind::Pulse && t.contains("period") && !periodBad) {
       if (!(s.period > 0.0)) mistake(lineOf(*t.get("period")), "the pulse period must be greater than 0");
       if (!widthGiven) s.width = s.period / 2.0;
       if (widthGiven && !(s.width >= 0.0 && s.width <= s.period))
@@ -339,6 +436,13 @@ class Reader {
       s.value.push_back(value.as_integer() != nullptr ? static_cast<double>(value.as_integer()->get())
                                                       : value.as_floating_point()->get());
     } else if (const toml::array* a = value.as_array()) {
+      if (a->size() > static_cast<size_t>(kMaxVectorLength)) {
+        mistake(lineOf(value), "value has " + std::to_string(a->size()) + " elements, more than the host allocates (" +
+                                   std::to_string(kMaxVectorLength) + ")");
+        return;
+      }
+      // The values, and the source's outputs beside them.
+      if (!charge(lineOf(value), "the constant", 2 * arrayBytes(a->size()))) return;
       for (const toml::node& e : *a) {
         double v;
         if (!number(e, "every element of value", v)) return;
@@ -354,56 +458,75 @@ class Reader {
 
   // A CSV of rows "time, out0, out1, ...": blank lines and lines starting
   // with '#' are skipped, and a first line whose first field is no number is
-  // a header.
+  // a header. The file is data from elsewhere: only a regular file is read
+  // (a folder, a pipe or a device is refused: a pipe could keep the run
+  // waiting, /dev/zero would never end), a line of at most kMaxLineBytes,
+  // at most kMaxVectorLength outputs, and every row is counted against the
+  // memory budget as it is read.
   void readDataFile(const std::string& file, int modelLine, SourceSpec& s) {
     s.path = file;
-    std::ifstream in(file);
-    if (!in) {
-      mistake(modelLine, "cannot read the data file " + file);
+    std::ifstream in;
+    std::string why = openRegularFile(file, in);
+    if (!why.empty()) {
+      mistake(modelLine, "cannot read the data file " + file + ": " + why);
       return;
     }
     std::string line;
     int lineNo = 0;
     size_t columns = 0;
-    bool first = true;
+    bool first = true, tooLong = false;
     const size_t kMaxValues = size_t(1) << 24;
-    while (std::getline(in, line)) {
+    std::vector<double> row;
+    while (readLine(in, line, kMaxLineBytes, tooLong)) {
       ++lineNo;
+      if (tooLong) {
+        mistakeIn(file, lineNo, modelLine, "the line is longer than " + std::to_string(kMaxLineBytes >> 20) + " MiB");
+        return;
+      }
       if (!line.empty() && line.back() == '\r') line.pop_back();
       size_t b = line.find_first_not_of(" \t");
       if (b == std::string::npos || line[b] == '#') continue;
-      std::vector<std::string> fields;
-      std::stringstream ss(line);
-      std::string f;
-      while (std::getline(ss, f, ',')) {
-        size_t fb = f.find_first_not_of(" \t"), fe = f.find_last_not_of(" \t");
-        fields.push_back(fb == std::string::npos ? std::string() : f.substr(fb, fe - fb + 1));
+      // The fields, parsed one by one; a first row that does not start with
+      // a number is a header.
+      row.clear();
+      size_t fieldCount = 0;
+      std::string bad;
+      for (size_t at = 0;;) {
+        size_t comma = line.find(',', at);
+        size_t end = comma == std::string::npos ? line.size() : comma;
+        if (++fieldCount > static_cast<size_t>(kMaxVectorLength) + 1) {
+          mistakeIn(file, lineNo, modelLine,
+                    "the row has more than " + std::to_string(kMaxVectorLength) + " values, more than the host allocates");
+          return;
+        }
+        size_t fb = line.find_first_not_of(" \t", at);
+        size_t fe = line.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+        std::string f = fb == std::string::npos || fb >= end || fe < fb ? std::string() : line.substr(fb, fe - fb + 1);
+        double v = 0.0;
+        if (bad.empty() && !parseNumber(f, v)) bad = f.empty() ? std::string("''") : "'" + f + "'";
+        if (bad.empty()) row.push_back(v);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
       }
-      if (!line.empty() && line.back() == ',') fields.push_back(std::string());
-      double t;
-      if (first && !parseNumber(fields[0], t)) {
+      if (first && row.empty()) {
         first = false;
         continue;  // header
       }
       first = false;
       if (columns == 0) {
-        columns = fields.size();
+        columns = fieldCount;
         if (columns < 2) {
           mistakeIn(file, lineNo, modelLine, "a row needs a time and at least one value");
           return;
         }
-      } else if (fields.size() != columns) {
+      } else if (fieldCount != columns) {
         mistakeIn(file, lineNo, modelLine,
-                  "the row has " + std::to_string(fields.size()) + " fields, the first row " +
-                      std::to_string(columns));
+                  "the row has " + std::to_string(fieldCount) + " fields, the first row " + std::to_string(columns));
         return;
       }
-      std::vector<double> row(columns);
-      for (size_t c = 0; c < columns; ++c) {
-        if (!parseNumber(fields[c], row[c])) {
-          mistakeIn(file, lineNo, modelLine, "'" + fields[c] + "' is no number");
-          return;
-        }
+      if (!bad.empty()) {
+        mistakeIn(file, lineNo, modelLine, bad + " is no number");
+        return;
       }
       if (!isfinite(row[0])) {
         mistakeIn(file, lineNo, modelLine, "the time must be finite");
@@ -417,6 +540,8 @@ class Reader {
         mistakeIn(file, lineNo, modelLine, "the data file has more than 2^24 values");
         return;
       }
+      // The row, and (with the first row) the source's outputs.
+      if (!charge(modelLine, "the data file " + file, 8 * columns * (s.times.empty() ? 2 : 1))) return;
       s.times.push_back(row[0]);
       s.rows.insert(s.rows.end(), row.begin() + 1, row.end());
     }
@@ -427,6 +552,33 @@ class Reader {
     s.outputs = static_cast<int>(columns - 1);
   }
 
+  // A block that writes a file named by a parameter may only write inside
+  // the folder the run was started in: a model from someone else must not
+  // reach a shell start-up file or anything else of the user's.
+  void checkFileName(const BlockSpec& b, size_t k, int line) {
+    const FileParameter* fp = fileParameter(b.plugin, k);
+    if (fp == nullptr) return;
+    const axArray* a = b.params.back().get();
+    if (axGetClassID(a) != axCHAR_CLASS) return;  // the block refuses it itself
+    // The name as the block reads it: up to the first zero code, at most
+    // fp->maxChars characters.
+    std::string full;
+    for (int i = 0; i < axGetNumberOfElements(a); ++i) {
+      const unsigned char c = axCharCode(axGetPr(a)[i]);
+      if (c == 0) break;
+      full += static_cast<char>(c);
+    }
+    const std::string used = full.substr(0, fp->maxChars);
+    const std::string who = "block '" + b.name + "' (" + b.plugin + ")";
+    if (used.size() < full.size())
+      m_.warnings.push_back(m_.where(line) + "warning: " + who + ": the file name '" + full + "' is longer than " +
+                            std::to_string(fp->maxChars) + " characters; the data go to '" + used + "'");
+    if (writeAnywhere_ || used.empty()) return;
+    std::string why = outsideRunFolder(used);
+    if (!why.empty())
+      mistake(line, who + " would write '" + used + "', " + why +
+                        " (--allow-outside-writes lets blocks write anywhere)");
+  }
   void readOutput(const toml::table& out) {
     for (auto&& [key, value] : out) {
       std::string k(key.str());
@@ -448,7 +600,7 @@ class Reader {
   void checkRef(SignalRef& r) {
     r.source = m_.find(r.block);
     if (r.source < 0) {
-      mistake(r.line, "no block '" + r.block + "' (in '" + r.text + "')");
+      mistake(r.line, "no block '" + r.block + "'" + (r.text == r.block ? std::string() : " (in '" + r.text + "')"));
       return;
     }
     const BlockSpec& src = m_.blocks[static_cast<size_t>(r.source)];
@@ -465,8 +617,21 @@ class Reader {
     for (SignalRef& r : m_.signals) checkRef(r);
   }
 
+  // Counts what a block or source asks the host to hold; the first request
+  // beyond the budget is reported (naming it) and nothing more is made.
+  bool charge(int line, const std::string& who, uint64_t bytes) {
+    if (budgetSpent_) return false;
+    if (budget_.take(bytes)) return true;
+    budgetSpent_ = true;
+    mistake(line, who + " needs " + MemoryBudget::mebibytes(bytes) + " MiB, more than is left of " + budget_.describe());
+    return false;
+  }
+
   Model& m_;
   std::string pluginDir_;
+  bool writeAnywhere_ = false;
+  MemoryBudget budget_;
+  bool budgetSpent_ = false;
   bool stepGiven_ = false;
   std::vector<std::pair<int, std::string>> mistakes_;
 };
@@ -511,8 +676,8 @@ bool parseSignalRef(const std::string& text, SignalRef& ref, std::string& why) {
   return true;
 }
 
-bool readModelText(const std::string& text, const std::string& path, const std::string& pluginDir,
-                   Model& model, std::vector<std::string>& mistakes) {
+bool readModelText(const std::string& text, const std::string& path, const ReadOptions& options, Model& model,
+                   std::vector<std::string>& mistakes) {
   model = Model();
   model.path = path;
   size_t slash = path.rfind('/');
@@ -520,30 +685,55 @@ bool readModelText(const std::string& text, const std::string& path, const std::
   size_t bad = 0;
   if (!tomlTextIsSafe(text, bad)) {
     const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n'));
-    mistakes.push_back(model.where(line) + "a character other than ASCII outside a string or comment");
+    mistakes.push_back(model.where(line) +
+                       "a character other than ASCII outside a string or comment, or right after a backslash in a "
+                       "\"\"\" string");
     return false;
   }
-  toml::parse_result doc = toml::parse(std::string_view(text), std::string_view(path));
-  if (!doc) {
-    mistakes.push_back(model.where(static_cast<int>(doc.error().source().begin.line)) +
-                       std::string(doc.error().description()));
+  toml::table doc;
+  try {
+    doc = parseToml(text, path);
+  } catch (const toml::parse_error& e) {
+    const toml::source_position at = e.source().begin;
+    std::string what(e.description());
+    // A string left open runs into the line feed that ends its line, which
+    // the parser reports as a control character.
+    if (what.find("control characters") != std::string::npos) {
+      size_t lineStart = 0;
+      for (uint32_t l = 1; l < at.line && lineStart != std::string::npos; ++l) {
+        lineStart = text.find('\n', lineStart);
+        if (lineStart != std::string::npos) ++lineStart;
+      }
+      const size_t offset = lineStart == std::string::npos ? text.size() : lineStart + at.column - 1;
+      if (offset >= text.size() || text[offset] == '\n' || text[offset] == '\r')
+        what = "a string is not closed on its line (a closing quote is missing)";
+    }
+    mistakes.push_back(model.where(static_cast<int>(at.line)) + what);
     return false;
   }
-  Reader reader(model, pluginDir);
-  reader.read(doc.table());
+  Reader reader(model, options);
+  reader.read(doc);
   return reader.finish(mistakes);
 }
 
-bool readModel(const std::string& path, const std::string& pluginDir, Model& model,
+bool readModel(const std::string& path, const ReadOptions& options, Model& model,
                std::vector<std::string>& mistakes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    mistakes.push_back(path + ": cannot read the model file");
+  std::ifstream in;
+  std::string why = openRegularFile(path, in);
+  if (!why.empty()) {
+    mistakes.push_back(path + ": cannot read the model file: " + why);
     return false;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return readModelText(text.str(), path, pluginDir, model, mistakes);
+  std::string text;
+  char chunk[1 << 16];
+  while (text.size() <= kMaxModelBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+  if (text.size() > kMaxModelBytes) {
+    mistakes.push_back(path + ": the model file is larger than " + std::to_string(kMaxModelBytes >> 20) +
+                       " MiB (data belong in data files)");
+    return false;
+  }
+  return readModelText(text, path, options, model, mistakes);
 }
 
 }  // namespace blocksim

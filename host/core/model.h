@@ -13,13 +13,11 @@
 #include <vector>
 
 #include "ax_host.h"
+#include "budget.h"
 
 namespace blocksim {
 
-struct ArrayDeleter {
-  void operator()(axArray* a) const { axDestroyArray(a); }
-};
-typedef std::unique_ptr<axArray, ArrayDeleter> ArrayPtr;
+typedef axArrayPtr ArrayPtr;
 
 // A reference to outputs of a block: "name" (all of them), "name[i]" (one) or
 // "name[i:j]" (elements i to j-1).
@@ -75,6 +73,15 @@ struct BlockSpec {
 
 enum class Solver { Euler, Rk4 };
 
+// What a model may ask for, from the command line.
+struct ReadOptions {
+  std::string pluginDir;
+  // Blocks may write files outside the folder the run was started in
+  // (--allow-outside-writes); otherwise such a file name is a mistake.
+  bool writeAnywhere = false;
+  uint64_t memoryLimit = kDefaultMemoryLimit;
+};
+
 struct Model {
   std::string path;  // as given
   std::string dir;   // folder of the model file, for relative paths in it
@@ -86,21 +93,32 @@ struct Model {
   bool signalsGiven = false;  // [output] signals; otherwise every block with outputs
   std::vector<SignalRef> signals;
   int signalsLine = 0;
+  // Bytes the parameters and host source data take, counted against the
+  // memory limit; the run counts the blocks' vectors after them.
+  uint64_t memoryUsed = 0;
+  // Things a user should know before the run ("FILE:LINE: what"), such as a
+  // file name a block will cut.
+  std::vector<std::string> warnings;
 
   int find(const std::string& name) const;
   // "FILE:LINE: " for messages about a place in the model.
   std::string where(int line) const;
 };
 
-// Reads and checks the model. Plug-in names are resolved in pluginDir (a name
-// with '/' is a path relative to the model's folder) and must name readable
-// files. On failure returns false with one "FILE:LINE: WHAT" text per mistake.
-bool readModel(const std::string& path, const std::string& pluginDir, Model& model,
+// Reads and checks the model. Plug-in names are resolved in the plug-in
+// folder and must name readable files. On failure returns false with one
+// "FILE:LINE: WHAT" text per mistake.
+bool readModel(const std::string& path, const ReadOptions& options, Model& model,
                std::vector<std::string>& mistakes);
 // The same from text already in memory (path is used in messages and for
 // relative paths).
-bool readModelText(const std::string& text, const std::string& path, const std::string& pluginDir,
-                   Model& model, std::vector<std::string>& mistakes);
+bool readModelText(const std::string& text, const std::string& path, const ReadOptions& options, Model& model,
+                   std::vector<std::string>& mistakes);
+
+// The largest model file and the longest line of a data file or step script
+// the host reads.
+const size_t kMaxModelBytes = size_t(16) << 20;
+const size_t kMaxLineBytes = size_t(16) << 20;
 
 // Parses "name", "name[i]" or "name[i:j]"; false with why on a malformed text.
 bool parseSignalRef(const std::string& text, SignalRef& ref, std::string& why);

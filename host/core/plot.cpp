@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "outfile.h"
+
 extern char** environ;
 
 namespace blocksim {
@@ -72,24 +74,37 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
     why = "nothing to draw: no block with outputs is logged";
     return false;
   }
-  std::string dir = makeTempDir();
-  if (dir.empty()) {
+  TempDir dir;
+  if (dir.path().empty()) {
     why = "cannot make a temporary folder";
     return false;
   }
-  std::string script = dir + "/plot.gp", log = dir + "/gnuplot.log";
+  // gnuplot draws into a file of ours beside the picture, which replaces the
+  // picture only when it is complete.
+  TempBeside png(pngPath);
+  if (png.path().empty()) {
+    why = "cannot make a file beside " + pngPath;
+    return false;
+  }
+  // Every text gnuplot reads is quoted; a control character would end the
+  // quoted text and be read as commands, so none may reach it.
+  for (const std::string* text : {&csvPath, &png.path()})
+    if (hasControlCharacter(*text)) {
+      why = "the path " + *text + " holds a control character";
+      return false;
+    }
+  std::string script = dir.path() + "/plot.gp", log = dir.path() + "/gnuplot.log";
   {
     std::ofstream out(script);
-    out << plotScript(csvPath, pngPath, panels);
+    out << plotScript(csvPath, png.path(), panels);
     if (!out) {
       why = "cannot write " + script;
-      removeTempDir(dir, {script});
       return false;
     }
   }
-  unlink(pngPath.c_str());  // a stale picture must not pass for a new one
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   char arg0[] = "gnuplot";
@@ -99,30 +114,34 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
   pid_t pid;
   int rc = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
-  bool ok = false;
   if (rc != 0) {
     why = "cannot run gnuplot (install gnuplot-nox)";
-  } else {
-    int status = 0;
-    pid_t done;
-    do {
-      done = waitpid(pid, &status, 0);
-    } while (done < 0 && errno == EINTR);
-    if (done < 0) status = -1;
-    std::ifstream in(log);
-    std::stringstream text;
-    text << in.rdbuf();
-    struct stat st;
-    ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && stat(pngPath.c_str(), &st) == 0 && st.st_size > 0;
-    if (!ok) {
-      why = "gnuplot failed";
-      std::string messages = text.str();
-      while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' ')) messages.pop_back();
-      if (!messages.empty()) why += ":\n" + messages;
-    }
+    return false;
   }
-  removeTempDir(dir, {script, log});
-  return ok;
+  int status = 0;
+  pid_t done;
+  do {
+    done = waitpid(pid, &status, 0);
+  } while (done < 0 && errno == EINTR);
+  if (done < 0) status = -1;
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  struct stat st;
+  bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && stat(png.path().c_str(), &st) == 0 && st.st_size > 0;
+  if (!ok) {
+    why = "gnuplot failed";
+    std::string messages = text.str();
+    while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' ')) messages.pop_back();
+    if (!messages.empty()) why += ":\n" + messages;
+    return false;
+  }
+  std::string moveWhy;
+  if (!png.moveIntoPlace(moveWhy)) {
+    why = "cannot write " + pngPath + ": " + moveWhy;
+    return false;
+  }
+  return true;
 }
 
 std::string makeTempDir() {
@@ -134,9 +153,5 @@ std::string makeTempDir() {
   return std::string(buf.data());
 }
 
-void removeTempDir(const std::string& dir, const std::vector<std::string>& files) {
-  for (const std::string& f : files) unlink(f.c_str());
-  rmdir(dir.c_str());
-}
 
 }  // namespace blocksim

@@ -22,15 +22,22 @@ struct PlotPanel {
 std::string plotScript(const std::string& csvPath, const std::string& pngPath,
                        const std::vector<PlotPanel>& panels);
 
-// Runs gnuplot on the script. False with why when gnuplot cannot be run or
-// fails (its messages are kept in why).
+// Runs gnuplot on the script, drawing into a temporary file beside the
+// picture that is renamed into place when gnuplot succeeds. False with why
+// when gnuplot cannot be run or fails (its messages are kept in why), or a
+// path holds a control character (gnuplot would read the rest as commands).
 bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std::vector<PlotPanel>& panels,
               std::string& why);
 
-// A fresh private folder for temporary files ("" when none can be made), and
-// its removal together with the files named.
+// The most a picture draws: so many panels, so many outputs in one panel and
+// in all (gnuplot reads the data once per curve; thousands of curves would
+// take it minutes). What is left out is said when the run plots.
+const size_t kMaxPlotPanels = 16;
+const size_t kMaxPlotCurvesPerPanel = 16;
+const size_t kMaxPlotCurves = 64;
+
+// A fresh private folder for temporary files ("" when none can be made).
 std::string makeTempDir();
-void removeTempDir(const std::string& dir, const std::vector<std::string>& files);
 
 }  // namespace blocksim
 

@@ -4,6 +4,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <map>
 #include <ostream>
 
+#include "interrupt.h"
+#include "outfile.h"
 #include "plot.h"
 #include "step.h"
 
@@ -96,7 +99,12 @@ Simulation::Simulation(const Model& model, const RunOptions& options, std::ostre
     : model_(model), options_(options), err_(err) {}
 
 Simulation::~Simulation() {
-  if (!terminated_) terminate();
+  // A run left early (by an exception such as std::bad_alloc) still
+  // terminates every block it started; nothing may escape a destructor.
+  try {
+    terminate();
+  } catch (...) {
+  }
 }
 
 std::string Simulation::label(const Node& node) const {
@@ -171,6 +179,7 @@ int Simulation::prepare() {
   if ((rc = sizeAll()) != RunOk) return rc;
   if ((rc = orderBlocks()) != RunOk) return rc;
   if ((rc = settleWidths()) != RunOk) return rc;
+  if ((rc = checkMemory()) != RunOk) return rc;
   if ((rc = startAll()) != RunOk) return rc;
   buildSchedule();
   return RunOk;
@@ -567,6 +576,30 @@ int Simulation::negotiatePorts(Node& node) {
   return RunOk;
 }
 
+// Everything the run will hold counted against the memory limit before any
+// block starts: what the model holds already (parameters, source data), the
+// vectors of each block in order, and the CSV row.
+int Simulation::checkMemory() {
+  MemoryBudget budget(options_.memoryLimit);
+  budget.take(model_.memoryUsed);
+  for (int b : order_) {
+    const Node& node = *nodes_[static_cast<size_t>(b)];
+    if (!node.inst) continue;
+    const uint64_t bytes = node.inst->vectorBytes();
+    if (!budget.take(bytes))
+      return modelMistake(node.spec->line, label(node) + ": its vectors need " + MemoryBudget::mebibytes(bytes) +
+                                               " MiB, more than is left of " + budget.describe());
+  }
+  uint64_t values = 1;
+  for (const CsvColumns& c : logColumns()) values += c.count;
+  const uint64_t rowBytes = values * 25;
+  if (!budget.take(rowBytes))
+    return modelMistake(model_.signalsGiven ? model_.signalsLine : 1,
+                        "a CSV row of " + std::to_string(values) + " values needs " + MemoryBudget::mebibytes(rowBytes) +
+                            " MiB, more than is left of " + budget.describe());
+  return RunOk;
+}
+
 int Simulation::startAll() {
   // Level-1 blocks first: a level-2 block's ports learn the sample times of
   // the blocks that feed them.
@@ -864,11 +897,19 @@ void Simulation::progress(int64_t n, bool last) {
   err_ << line << std::flush;
 }
 
-int Simulation::run(CsvWriter* csv) {
+int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
   startClock_ = monotonicSeconds();
   lastShown_ = startClock_;
   int rc = RunOk;
   for (int64_t n = 0; n <= lastStep_ && rc == RunOk; ++n) {
+    if (const int sig = interruptSignal()) {
+      progress(0, true);
+      err_ << "blocksim: " << signalName(sig) << ": the run stopped "
+           << (n == 0 ? std::string("before its first step") : "after the step at t = " + formatNumber(timeAt(n - 1)))
+           << "\n";
+      rc = RunInterruptedBase + sig;
+      break;
+    }
     const double t = timeAt(n);
     for (Entry& e : schedule_) {
       if (!setHits(e, n)) continue;
@@ -883,6 +924,7 @@ int Simulation::run(CsvWriter* csv) {
         break;
       }
     }
+    if (plotData != nullptr) plotData->writeRow(t);
     for (Entry& e : schedule_) {
       if (!e.hit || !e.update) continue;
       copyInputs(e);
@@ -902,6 +944,7 @@ int Simulation::run(CsvWriter* csv) {
   }
   progress(0, true);
   if (csv != nullptr) csv->flush();
+  if (plotData != nullptr) plotData->flush();
   return rc;
 }
 
@@ -920,10 +963,9 @@ int Simulation::checkGuards() {
 }
 
 int Simulation::terminate() {
-  terminated_ = true;
   int rc = RunOk;
   for (auto& np : nodes_) {
-    if (!np->inst || !np->inst->started()) continue;
+    if (!np->inst || !np->inst->needsTerminate()) continue;
     CallResult r = np->inst->terminate();
     if (!r.ok()) {
       int failed = blockFailure(*np, r);
@@ -937,51 +979,108 @@ int Simulation::terminate() {
 
 // ---------------------------------------------------------------------------
 
-int runModel(const std::string& modelPath, const RunOptions& options, std::ostream& out, std::ostream& err) {
+namespace {
+
+// The checks of where the outputs go, made before anything runs: never onto
+// the model, never both outputs into one file, the picture only into a
+// regular (or new) file, and no control character in a path gnuplot reads.
+std::string checkOutputPaths(const std::string& modelPath, const RunOptions& options) {
+  const std::string model = fileIdentity(modelPath);
+  const std::string csv = options.outputPath.empty() ? std::string() : fileIdentity(options.outputPath);
+  if (!csv.empty() && csv == model) return "--output " + options.outputPath + " is the model file";
+  if (options.plotPath.empty()) return std::string();
+  const std::string plot = fileIdentity(options.plotPath);
+  if (!plot.empty() && plot == model) return "--plot " + options.plotPath + " is the model file";
+  if (!plot.empty() && plot == csv) return "--plot and --output name the same file";
+  struct stat st;
+  if (stat(options.plotPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    return "--plot " + options.plotPath + " is not a regular file";
+  if (hasControlCharacter(options.plotPath)) return "the --plot path holds a control character";
+  return std::string();
+}
+
+// The outputs drawn: a panel per logged block, within the picture's bounds;
+// what is left out is said on err.
+std::vector<CsvColumns> plotColumns(const std::vector<CsvColumns>& logged, std::ostream& err) {
+  std::vector<CsvColumns> drawn;
+  size_t curves = 0, blocks = 0;
+  for (const CsvColumns& c : logged) {
+    if (c.count == 0) continue;
+    ++blocks;
+    if (drawn.size() == kMaxPlotPanels || curves == kMaxPlotCurves) continue;
+    CsvColumns d = c;
+    d.count = std::min({c.count, kMaxPlotCurvesPerPanel, kMaxPlotCurves - curves});
+    if (d.count < c.count)
+      err << "blocksim: --plot: the panel of '" << c.name << "' draws " << d.count << " of its " << c.count
+          << " outputs\n";
+    curves += d.count;
+    drawn.push_back(d);
+  }
+  if (drawn.size() < blocks)
+    err << "blocksim: --plot: draws the first " << drawn.size() << " of the " << blocks << " logged blocks\n";
+  return drawn;
+}
+
+int runChecked(const std::string& modelPath, const RunOptions& options, std::ostream& out, std::ostream& err) {
+  std::string why = checkOutputPaths(modelPath, options);
+  if (!why.empty()) {
+    err << "blocksim: " << why << "\n";
+    return RunModelMistake;
+  }
   Model model;
   std::vector<std::string> mistakes;
-  if (!readModel(modelPath, options.pluginDir, model, mistakes)) {
+  ReadOptions read;
+  read.pluginDir = options.pluginDir;
+  read.writeAnywhere = options.writeAnywhere;
+  read.memoryLimit = options.memoryLimit;
+  if (!readModel(modelPath, read, model, mistakes)) {
     for (const std::string& m : mistakes) err << "blocksim: " << m << "\n";
     return RunModelMistake;
   }
+  for (const std::string& w : model.warnings) err << "blocksim: " << w << "\n";
   Simulation sim(model, options, err);
   int rc = sim.prepare();
   if (rc != RunOk) {
     sim.terminate();
     return rc;
   }
-  std::ofstream file;
+  OutputFile file;
   std::ostream* log = &out;
   if (!options.outputPath.empty()) {
-    file.open(options.outputPath, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      err << "blocksim: cannot write " << options.outputPath << "\n";
+    why = file.open(options.outputPath);
+    if (!why.empty()) {
+      err << "blocksim: cannot write " << options.outputPath << ": " << why << "\n";
       sim.terminate();
       return RunOutputFailed;
     }
-    log = &file;
+    log = &file.stream();
   }
-  // The plot reads the CSV from a file: a copy when the log goes to the
-  // output stream.
-  std::string tempDir, plotData = options.outputPath;
-  std::ofstream copy;
-  std::vector<std::ostream*> streams{log};
-  if (!options.plotPath.empty() && options.outputPath.empty()) {
-    tempDir = makeTempDir();
-    plotData = tempDir.empty() ? std::string() : tempDir + "/data.csv";
-    if (!plotData.empty()) copy.open(plotData, std::ios::binary | std::ios::trunc);
-    if (!copy) {
-      err << "blocksim: --plot: cannot make a temporary file\n";
-      sim.terminate();
-      if (!tempDir.empty()) removeTempDir(tempDir, {plotData});
-      return RunPlotFailed;
-    }
-    streams.push_back(&copy);
-  }
-  CsvWriter csv(streams);
+  CsvWriter csv({log});
   csv.setColumns(sim.logColumns());
   csv.writeHeader();
-  rc = sim.run(&csv);
+  // The plot reads a copy of its own, with only the outputs it draws.
+  TempDir plotDir;
+  std::ofstream plotStream;
+  std::unique_ptr<CsvWriter> plotData;
+  std::vector<PlotPanel> panels;
+  if (!options.plotPath.empty()) {
+    if (!plotDir.path().empty()) plotStream.open(plotDir.path() + "/data.csv", std::ios::binary | std::ios::trunc);
+    if (!plotStream) {
+      err << "blocksim: --plot: cannot make a temporary file\n";
+      sim.terminate();
+      return RunPlotFailed;
+    }
+    std::vector<CsvColumns> drawn = plotColumns(csv.columns(), err);
+    size_t column = 2;
+    for (const CsvColumns& c : drawn) {
+      panels.push_back(PlotPanel{c.name, column, c.count});
+      column += c.count;
+    }
+    plotData = std::make_unique<CsvWriter>(std::vector<std::ostream*>{&plotStream});
+    plotData->setColumns(drawn);
+    plotData->writeHeader();
+  }
+  rc = sim.run(&csv, plotData.get());
   csv.flush();
   int trc = sim.terminate();
   if (rc == RunOk) rc = trc;
@@ -989,24 +1088,35 @@ int runModel(const std::string& modelPath, const RunOptions& options, std::ostre
     err << "blocksim: cannot write the CSV" << (options.outputPath.empty() ? "" : " to " + options.outputPath) << "\n";
     if (rc == RunOk) rc = RunOutputFailed;
   }
-  if (copy.is_open()) copy.close();
-  if (rc == RunOk && !options.plotPath.empty()) {
-    std::vector<PlotPanel> panels;
-    size_t column = 2;
-    for (const CsvColumns& c : csv.columns()) {
-      if (c.count == 0) continue;
-      panels.push_back(PlotPanel{c.name, column, c.count});
-      column += c.count;
-    }
-    if (file.is_open()) file.flush();
-    std::string why;
-    if (!drawPlot(plotData, options.plotPath, panels, why)) {
+  // The rows written so far are kept, also after an error or an interrupt.
+  if (!options.outputPath.empty() && !file.commit(why)) {
+    err << "blocksim: cannot write " << options.outputPath << ": " << why << "\n";
+    if (rc == RunOk) rc = RunOutputFailed;
+  }
+  if (rc == RunOk && plotData) {
+    plotStream.close();
+    if (!plotData->good() || !plotStream) {
+      err << "blocksim: --plot: cannot write the data of the picture\n";
+      rc = RunPlotFailed;
+    } else if (!drawPlot(plotDir.path() + "/data.csv", options.plotPath, panels, why)) {
       err << "blocksim: --plot: " << why << "\n";
       rc = RunPlotFailed;
     }
   }
-  if (!tempDir.empty()) removeTempDir(tempDir, {plotData});
   return rc;
+}
+
+}  // namespace
+
+int runModel(const std::string& modelPath, const RunOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    return runChecked(modelPath, options, out, err);
+  } catch (const std::bad_alloc&) {
+    // Whatever was made is gone with the unwinding (the simulation terminates
+    // the blocks it started); what is left is to say so.
+    err << "blocksim: out of memory\n";
+    return RunOutOfMemory;
+  }
 }
 
 }  // namespace blocksim

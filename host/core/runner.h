@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "budget.h"
 #include "csv.h"
 #include "instance.h"
 #include "model.h"
@@ -27,6 +28,9 @@ enum RunStatus {
   RunWroteOutside = 3,   // a block wrote outside a host vector
   RunPlotFailed = 4,     // the run completed but --plot could not be drawn
   RunOutputFailed = 5,   // the CSV could not be written
+  RunOutOfMemory = 6,    // an allocation failed
+  // 128 + the signal: SIGINT (130) or SIGTERM (143) stopped the run.
+  RunInterruptedBase = 128,
 };
 
 struct RunOptions {
@@ -37,6 +41,8 @@ struct RunOptions {
   bool hasStop = false;  // --stop overrides stop_time
   double stop = 0.0;
   bool progress = false;  // show progress on the error stream (a terminal)
+  bool writeAnywhere = false;  // blocks may write files outside the current folder
+  uint64_t memoryLimit = kDefaultMemoryLimit;
 };
 
 // Reads and runs the model; messages go to err. Returns a RunStatus.
@@ -70,9 +76,11 @@ class Simulation {
   // reported failure (the blocks started so far are terminated).
   int prepare();
   // Runs the major steps 0 ... lastStep(), writing a row per step to csv (may
-  // be null). Returns RunOk or the status of the reported failure; the
-  // caller terminates.
-  int run(CsvWriter* csv);
+  // be null) and to plotData (the plot's copy, may be null; its failure does
+  // not stop the run). Stops at a step boundary when SIGINT or SIGTERM asked
+  // it to (status 128 + the signal). Returns RunOk or the status of the
+  // reported failure; the caller terminates.
+  int run(CsvWriter* csv, CsvWriter* plotData = nullptr);
   // mdlTerminate for every started block, once. Returns RunOk or the status
   // of a failure it reported.
   int terminate();
@@ -102,6 +110,7 @@ class Simulation {
   int sizeAll();
   int orderBlocks();
   int settleWidths();
+  int checkMemory();
   int startAll();
   int negotiatePorts(Node& node);
   int readSampleTimes(Node& node);
@@ -142,7 +151,6 @@ class Simulation {
   int64_t lastStep_ = 0;
   double stepsPerSecond_ = 0.0;  // 1/step when that is a whole number
   uint64_t calls_ = 0;
-  bool terminated_ = false;
   // Progress display.
   double startClock_ = 0.0, lastShown_ = 0.0;
   bool progressShown_ = false;

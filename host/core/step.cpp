@@ -4,11 +4,13 @@
 
 #include <istream>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
 #include "instance.h"
+#include "model.h"
 #include "values.h"
 
 namespace blocksim {
@@ -33,20 +35,25 @@ struct ScriptError {
 
 class StepSession {
  public:
-  StepSession(std::ostream& out, std::ostream& err, const std::string& pluginDir)
-      : out_(out), err_(err), pluginDir_(pluginDir) {}
+  StepSession(std::ostream& out, std::ostream& err, const std::string& pluginDir, uint64_t memoryLimit, int& lineNo)
+      : out_(out), err_(err), pluginDir_(pluginDir), lineNo_(lineNo), budget_(memoryLimit), memoryLimit_(memoryLimit) {}
 
   int run(std::istream& script) {
     std::string line;
-    while (std::getline(script, line)) {
+    bool tooLong = false;
+    while (readLine(script, line, kMaxLineBytes, tooLong)) {
       ++lineNo_;
+      int status = 0;
+      if (tooLong) {
+        mistake("the line is longer than " + std::to_string(kMaxLineBytes >> 20) + " MiB", status);
+        return status;
+      }
       std::istringstream words(line);
       std::string command;
       if (!(words >> command) || command[0] == '#') continue;
       std::string rest;
       std::getline(words, rest);
       rest = trim(rest);
-      int status = 0;
       if (!execute(command, rest, status)) return status;
     }
     return 0;
@@ -97,6 +104,26 @@ class StepSession {
     }
     if (r.status != nullptr) out_ << "status: " << escapeMessage(r.status) << "\n";
     return true;
+  }
+
+  // A started block that is about to be discarded (loaded again, sized
+  // again, started again) gets its mdlTerminate first, so that what it holds
+  // (an open file) is not lost; what the call says is reported as usual.
+  bool terminateDiscarded(int& status) {
+    if (!inst_ || !inst_->needsTerminate()) return true;
+    return report(inst_->terminate(), status);
+  }
+
+  // The memory the block's vectors take, counted when it starts.
+  bool chargeVectors(Instance& in, int& status) {
+    budget_.give(vectorBytes_);
+    vectorBytes_ = in.vectorBytes();
+    if (budget_.take(vectorBytes_)) return true;
+    const uint64_t bytes = vectorBytes_;
+    vectorBytes_ = 0;
+    return mistake("the block's vectors need " + MemoryBudget::mebibytes(bytes) + " MiB, more than is left of " +
+                       budget_.describe(),
+                   status);
   }
 
   bool parseInt(const std::string& text, long long& v) {
@@ -179,9 +206,13 @@ class StepSession {
   bool execute(const std::string& command, const std::string& rest, int& status) {
     if (command == "load") {
       if (rest.empty()) return mistake("load needs a plug-in name", status);
+      if (!terminateDiscarded(status)) return false;
       std::string why;
       std::shared_ptr<Plugin> p = Plugin::load(pluginDir_, rest, why);
       if (!p) return mistake(why, status);
+      inst_.reset();
+      budget_ = MemoryBudget(memoryLimit_);
+      vectorBytes_ = 0;
       inst_ = std::make_unique<Instance>(p, p->name());
       inst_->setAcceptDims(acceptDims_);  // the host's answer outlives the instance
       return true;
@@ -210,15 +241,19 @@ class StepSession {
         valueText = trim(valueText);
       }
       std::string why;
-      axArray* a = arrayFromText(valueText, why);
+      axArray* a = arrayFromText(valueText, why, &budget_);
       if (a == nullptr) return mistake(why, status);
-      if (command == "param")
+      if (command == "param") {
         in->addParam(a);
-      else
+      } else {
+        const axArray* old = in->param(static_cast<size_t>(k - 1));
+        budget_.give(arrayBytes(static_cast<uint64_t>(axGetNumberOfElements(old)), axIsComplex(old)));
         in->setParam(static_cast<size_t>(k - 1), a);
+      }
       return true;
     }
     if (command == "sizes" || command == "cmdsizes") {
+      if (!terminateDiscarded(status)) return false;
       if (!report(in->sizesCall(command == "cmdsizes"), status)) return false;
       if (command == "sizes" && in->sized()) {
         std::string why = in->checkCounts();
@@ -250,6 +285,7 @@ class StepSession {
       }
       std::string why = in->checkCounts();
       if (!why.empty()) return mistake(why, status);
+      if (!terminateDiscarded(status) || !chargeVectors(*in, status)) return false;
       return report(in->start(), status);
     }
     if (command == "t") {
@@ -355,8 +391,11 @@ class StepSession {
   std::ostream& out_;
   std::ostream& err_;
   std::string pluginDir_;
-  int lineNo_ = 0;
+  int& lineNo_;  // the caller's, so that it outlives the session
   std::unique_ptr<Instance> inst_;
+  MemoryBudget budget_;
+  uint64_t memoryLimit_;
+  uint64_t vectorBytes_ = 0;  // of the started block, in budget_
   DimsInfo dimsInfo_{-1, -1, nullptr, 0};
   std::vector<double> portDims_;
   int32_t portDimsInt_[32] = {};
@@ -365,9 +404,17 @@ class StepSession {
 
 }  // namespace
 
-int runStepScript(std::istream& script, std::ostream& out, std::ostream& err, const std::string& pluginDir) {
-  StepSession session(out, err, pluginDir);
-  return session.run(script);
+int runStepScript(std::istream& script, std::ostream& out, std::ostream& err, const std::string& pluginDir,
+                  uint64_t memoryLimit) {
+  int line = 0;
+  try {
+    StepSession session(out, err, pluginDir, memoryLimit, line);
+    return session.run(script);
+  } catch (const std::bad_alloc&) {
+    // The session is gone with the unwinding (its block terminated first).
+    err << "blocksim: " << line << ": out of memory\n";
+    return 6;
+  }
 }
 
 int runSizesCommand(const std::string& name, const std::vector<std::string>& params, std::ostream& out,

@@ -163,6 +163,43 @@ axArray* arrayFromToml(const toml::node& value, std::string& err) {
   return nullptr;
 }
 
+namespace {
+bool parserRunning = false;
+}  // namespace
+
+toml::table parseToml(std::string_view text, std::string_view path) {
+  struct Running {
+    Running() {
+      parserRunning = true;
+      axHoldAllocationSwitch(true);
+    }
+    ~Running() {
+      axHoldAllocationSwitch(false);
+      parserRunning = false;
+    }
+  } running;
+  return toml::parse(text, path);
+}
+
+bool tomlParserRunning() { return parserRunning; }
+
+uint64_t tomlValueBytes(const toml::node& value) {
+  if (value.is_number()) return arrayBytes(1);
+  if (auto s = value.as_string()) return arrayBytes(s->get().size());
+  if (auto arr = value.as_array()) {
+    if (!arr->empty() && arr->get(0)->is_array()) return arrayBytes(uint64_t(arr->size()) * arr->get(0)->as_array()->size());
+    return arrayBytes(arr->size());
+  }
+  if (auto t = value.as_table()) {
+    auto rows = (*t)["rows"].value<int64_t>();
+    auto cols = (*t)["cols"].value<int64_t>();
+    // Shapes the reader refuses anyway count as empty.
+    if (!rows || !cols || *rows < 0 || *cols < 0 || *rows > (1 << 20) || *cols > (1 << 20)) return arrayBytes(0);
+    return arrayBytes(static_cast<uint64_t>(*rows) * static_cast<uint64_t>(*cols), t->contains("imag"));
+  }
+  return arrayBytes(0);
+}
+
 bool tomlTextIsSafe(const std::string& text, size_t& offset) {
   enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
   // The whole run of quotes that closes a multi-line string (up to two of
@@ -201,7 +238,22 @@ bool tomlTextIsSafe(const std::string& text, size_t& offset) {
         break;
       case MultiBasic:
         if (c == '\\') {
-          ++i;
+          // The parser asks whether what follows a backslash is blank: a
+          // line-ending backslash skips blanks and line ends up to the next
+          // character, and each of those characters is classified too. The
+          // first one that is not ASCII must not reach it.
+          size_t j = i + 1;
+          while (j < text.size() && (text[j] == ' ' || text[j] == '\t')) ++j;
+          if (j < text.size() && (text[j] == '\n' || text[j] == '\r'))
+            while (j < text.size() && (text[j] == ' ' || text[j] == '\t' || text[j] == '\n' || text[j] == '\r')) ++j;
+          if (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x80) {
+            offset = j;
+            return false;
+          }
+          // A plain escape takes the next character with it (so that \" does
+          // not close the string); after skipped blanks the scan goes on at
+          // the first character that is not blank.
+          i = j == i + 1 ? j : j - 1;
         } else if (text.compare(i, 3, "\"\"\"") == 0) {
           closeRun(i, '"');
           state = Plain;
@@ -218,23 +270,53 @@ bool tomlTextIsSafe(const std::string& text, size_t& offset) {
   return true;
 }
 
-axArray* arrayFromText(const std::string& text, std::string& err) {
+axArray* arrayFromText(const std::string& text, std::string& err, MemoryBudget* budget) {
   size_t offset;
   if (!tomlTextIsSafe(text, offset)) {
-    err = "bad value '" + text + "': a character outside the ASCII range stands outside a string";
+    err = "bad value '" + text + "': a character other than ASCII outside a string or comment, or right after a backslash in a \"\"\" string";
     return nullptr;
   }
-  toml::parse_result doc = toml::parse("v = " + text);
-  if (!doc) {
-    err = "bad value '" + text + "': " + std::string(doc.error().description());
+  toml::table doc;
+  try {
+    doc = parseToml("v = " + text);
+  } catch (const toml::parse_error& e) {
+    err = "bad value '" + text + "': " + std::string(e.description());
     return nullptr;
   }
-  const toml::node* v = doc.table().get("v");
+  const toml::node* v = doc.get("v");
   if (v == nullptr) {
     err = "bad value '" + text + "'";
     return nullptr;
   }
-  return arrayFromToml(*v, err);
+  const uint64_t bytes = tomlValueBytes(*v);
+  if (budget != nullptr && !budget->take(bytes)) {
+    err = "the value needs " + MemoryBudget::mebibytes(bytes) + " MiB, more than is left of " + budget->describe();
+    return nullptr;
+  }
+  axArray* a = arrayFromToml(*v, err);
+  if (a == nullptr && budget != nullptr) budget->give(bytes);
+  return a;
+}
+
+bool readLine(std::istream& in, std::string& line, size_t maxBytes, bool& tooLong) {
+  line.clear();
+  tooLong = false;
+  std::streambuf* buf = in.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      if (!any) in.setstate(std::ios::eofbit | std::ios::failbit);
+      return any;
+    }
+    any = true;
+    if (c == '\n') return true;
+    if (line.size() >= maxBytes) {
+      tooLong = true;
+      return true;
+    }
+    line += static_cast<char>(c);
+  }
 }
 
 bool parseNumber(const std::string& text, double& out) {

@@ -5,21 +5,32 @@
 
 #include <stddef.h>
 
+#include <istream>
 #include <string>
 
 #include "ax_host.h"
+#include "budget.h"
 
 namespace blocksim {
 
 // Parses the text of one TOML value ("[1, 2]", "'sin'", "nan") into a new
 // host array; null with err set when it is no valid value.
-axArray* arrayFromText(const std::string& text, std::string& err);
-// Whether TOML text may be handed to the parser: outside strings and comments
-// it must be ASCII. The parser in use (toml++ 3.3) reaches
-// __builtin_unreachable() when it classifies some other characters there
-// (U+00A1 to U+0499, U+2C0E to U+3007), so such text is refused before it is
+// With a budget, the array's memory is counted against it first: a value
+// that does not fit is refused (null, err saying so) before it is made.
+axArray* arrayFromText(const std::string& text, std::string& err, MemoryBudget* budget = nullptr);
+// Whether TOML text may be handed to the parser. The parser in use (toml++
+// 3.3) reaches __builtin_unreachable() when it asks whether a character
+// outside the ASCII range is blank (U+00A1 to U+0499, U+2C5E to U+3057 and
+// U+FB26 to U+FEFE do it). It asks outside strings and comments, and inside a
+// multi-line basic string right after a backslash (also after the blanks and
+// line ends a line-ending backslash skips). Such text is refused before it is
 // parsed; offset tells where the first such byte is.
 bool tomlTextIsSafe(const std::string& text, size_t& offset);
+// Reads one line (without its line feed) of at most maxBytes bytes: false at
+// the end of the input. A longer line sets tooLong and stops there (the
+// caller gives up on the input), so that no input — not even one without a
+// line feed, such as /dev/zero — makes the host hold more than that.
+bool readLine(std::istream& in, std::string& line, size_t maxBytes, bool& tooLong);
 // Parses one plain number ("1", "-0.5", "1e-7", "inf", "nan").
 bool parseNumber(const std::string& text, double& out);
 

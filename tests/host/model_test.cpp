@@ -1,8 +1,11 @@
 // Model files: every mistake is reported with the file and line, with exit
 // status 2, before any plug-in is loaded.
+#include <sys/stat.h>
+
 #include "run_support.h"
 
 using namespace runtest;
+using blocksim::RunOptions;
 
 namespace {
 
@@ -34,7 +37,7 @@ TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
   // before the parser sees them (some of them reach undefined behaviour in
   // it); inside a string they are fine.
   expectMistakes("stop_time = 1\nstep = 0.1 \xc2\xa1\n" + kProbe,
-                 {"2: a character other than ASCII outside a string or comment"});
+                 {"2: a character other than ASCII outside a string or comment, or right after a backslash in a \"\"\" string"});
   expectMistakes("stop_time = 1\nstep = 0.1\nsolvr = 'rk4'\n" + kProbe,
                  {"3: unknown key 'solvr' (stop_time, step, solver, block, output)"});
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "param = [1]\n",
@@ -50,7 +53,7 @@ TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
 TEST_F(ModelMistakes, WrongTypesAndValues) {
   expectMistakes("stop_time = -1\nstep = 'x'\nsolver = 'heun'\n" + kProbe,
                  {"1: stop_time must be a finite number of at least 0", "2: step must be a number",
-                  "3: solver must be \"euler\" or \"rk4\""});
+                  "3: solver must be \"euler\" or \"rk4\", not \"heun\""});
   expectMistakes("stop_time = 1\n" + kProbe, {"1: the model has no step (the base step of the simulation)"});
   expectMistakes("step = 0\nblock = 3\n[output]\nsignals = 'p'\n",
                  {"1: step must be a finite number greater than 0", "2: blocks are written as [[block]] tables",
@@ -75,9 +78,14 @@ TEST_F(ModelMistakes, BlocksAndSources) {
                  "period = 1\nwidth = 2\n[[block]]\nname = 'c'\nsource = 'constant'\nvalue = []\n",
                  {"2: a pulse source needs period", "9: the pulse width must be from 0 to the period",
                   "13: value must have at least one element"});
-  expectMistakes("step = 0.1\n[[block]]\nname = 'x'\nplugin = 'nosuch'\n[[block]]\nname = 'y'\nplugin = '../x/y'\n",
-                 {std::string("4: no plug-in ") + KIVREL_TEST_PLUGIN_DIR + "/nosuch.plgglx",
-                  "7: no plug-in " + dir_ + "/../x/y"});
+  // A path is refused even where it names a real plug-in: loading it would
+  // run its code before the model is checked.
+  const std::string real = std::string(KIVREL_TEST_PLUGIN_DIR) + "/runprobe.plgglx";
+  expectMistakes("step = 0.1\n[[block]]\nname = 'x'\nplugin = 'nosuch'\n[[block]]\nname = 'y'\nplugin = '" + real +
+                     "'\n",
+                 {"4: no plug-in " + path("plugins/nosuch.plgglx"),
+                  "7: plugin '" + real + "' is a path: a model names its plug-ins, which are looked up in the plug-in "
+                  "folder (--plugin-dir)"});
 }
 
 TEST_F(ModelMistakes, References) {
@@ -85,9 +93,9 @@ TEST_F(ModelMistakes, References) {
   expectMistakes(c + kProbe + "inputs = ['c[3]', 'zz', 'c[1', 'c[2:2]', ['c', 'c[0:4]']]\n",
                  {"10: 'c[1' is no reference (\"name\", \"name[i]\" or \"name[i:j]\")",
                   "10: 'c[2:2]': the range [i:j] needs j greater than i",
-                  "10: 'c[3]' reaches beyond the 3 output(s) of 'c'", "10: no block 'zz' (in 'zz')",
+                  "10: 'c[3]' reaches beyond the 3 output(s) of 'c'", "10: no block 'zz'",
                   "10: 'c[0:4]' reaches beyond the 3 output(s) of 'c'"});
-  expectMistakes(c + kProbe + "[output]\nsignals = ['c', 'd']\n", {"11: no block 'd' (in 'd')"});
+  expectMistakes(c + kProbe + "[output]\nsignals = ['c', 'd']\n", {"11: no block 'd'"});
 
   blocksim::SignalRef ref;
   std::string why;
@@ -106,13 +114,85 @@ TEST_F(ModelMistakes, SourceDataFiles) {
   write("bad.csv", "time,a\n0,1\n0.1,x\n");
   write("short.csv", "0,1,2\n0.1,3\n");
   write("back.csv", "0.5,1\n0.1,2\n");
+  // A line without end (as /dev/zero gives, in a regular file here) stops at
+  // the bound; a folder, a pipe and a device are not read at all (a pipe
+  // would keep the run waiting).
+  std::ofstream(path("long.csv")) << std::string(blocksim::kMaxLineBytes + 1, '0');
+  std::filesystem::create_directory(path("folder.csv"));
+  ASSERT_EQ(mkfifo(path("fifo.csv").c_str(), 0600), 0);
   std::string model = "step = 0.1\n";
-  for (const char* f : {"bad", "short", "back", "none"})
+  for (const char* f : {"bad", "short", "back", "none", "long", "folder", "fifo"})
     model += std::string("[[block]]\nname = '") + f + "'\nsource = 'file'\npath = '" + f + ".csv'\n";
+  model += "[[block]]\nname = 'zero'\nsource = 'file'\npath = '/dev/zero'\n";
   expectMistakes(model, {path("bad.csv") + ":3: 'x' is no number",
                          path("short.csv") + ":2: the row has 2 fields, the first row 3",
                          path("back.csv") + ":2: the times must not decrease",
-                         "17: cannot read the data file " + dir_ + "/none.csv"});
+                         "17: cannot read the data file " + dir_ + "/none.csv: No such file or directory",
+                         path("long.csv") + ":1: the line is longer than 16 MiB",
+                         "25: cannot read the data file " + dir_ + "/folder.csv: not a regular file",
+                         "29: cannot read the data file " + dir_ + "/fifo.csv: not a regular file",
+                         "33: cannot read the data file /dev/zero: not a regular file"});
+}
+
+// What a model may ask the host to hold is bounded: a block's parameters,
+// a constant's values and a data file are counted against the memory limit
+// (the first request beyond it is named), and a host source has at most as
+// many outputs as the host allocates for a vector.
+TEST_F(ModelMistakes, MemoryBudgetAndHostLimits) {
+  RunOptions small;
+  small.memoryLimit = 64 << 20;
+  Result r = run("step = 0.1\n" + kProbe + "[[block]]\nname = 'big'\nplugin = 'runprobe'\nparams = [" +
+                     "{ rows = 1048576, cols = 4 }, { rows = 1048576, cols = 4 }, { rows = 1048576, cols = 4 }]\n",
+                 small);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "blocksim: " + path("m.toml") +
+                       ":9: block 'big': parameter 2 needs 32 MiB, more than is left of the memory budget of 64 MiB "
+                       "(--memory-limit MIB raises it)\n");
+  std::ofstream(path("wide.csv")) << "0" << std::string(4194305, ',') << "\n";
+  expectMistakes("step = 0.1\n[[block]]\nname = 'f'\nsource = 'file'\npath = 'wide.csv'\n",
+                 {path("wide.csv") + ":1: the row has more than 4194304 values, more than the host allocates"});
+  std::string values;
+  for (int i = 0; i < 70000; ++i) values += "1, ";
+  small.memoryLimit = 1 << 20;
+  r = run("step = 0.1\n[[block]]\nname = 'c'\nsource = 'constant'\nvalue = [" + values + "]\n", small);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(":5: the constant needs 1.1 MiB, more than is left of the memory budget of 1.0 MiB"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace
+
+// A block that writes a file may write only inside the folder the run was
+// started in, unless the user allows more; a name the block will cut is
+// announced with the file the data go to.
+TEST_F(ModelMistakes, FilesBlocksWriteStayInTheRunFolder) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  std::filesystem::create_directory(path("sub"));
+  std::filesystem::create_directory_symlink("/tmp", path("sub/away"));
+  auto sink = [](const std::string& name, const std::string& file) {
+    return "[[block]]\nname = '" + name + "'\nplugin = 'sinkdump'\nparams = ['" + file +
+           "', 'float', [0], 0.5]\ninputs = ['c']\n";
+  };
+  const std::string head = "stop_time = 0\nstep = 0.1\n[[block]]\nname = 'c'\nsource = 'constant'\nvalue = [1, 1]\n";
+  const std::string tail = " (--allow-outside-writes lets blocks write anywhere)";
+  expectMistakes(head + sink("a", "/tmp/x") + sink("b", "sub/../../x") + sink("c2", "sub/away/x"),
+                 {"10: block 'a' (sinkdump) would write '/tmp/x', an absolute path outside the folder the run "
+                  "started in" + tail,
+                  "15: block 'b' (sinkdump) would write 'sub/../../x', outside the folder the run started in" + tail,
+                  "20: block 'c2' (sinkdump) would write 'sub/away/x', outside the folder the run started in "
+                  "(through the link sub/away)" + tail});
+  // Inside the folder, and anywhere when allowed.
+  const std::string longName = "sub/../a-name-longer-than-thirty-one-characters.txt";
+  Result r = run(head + sink("a", longName));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "blocksim: " + path("m.toml") + ":10: warning: block 'a' (sinkdump): the file name '" + longName +
+                       "' is longer than 31 characters; the data go to 'sub/../a-name-longer-than-thirt'\n");
+  EXPECT_TRUE(std::filesystem::exists(path("a-name-longer-than-thirt")));
+  RunOptions anywhere;
+  anywhere.writeAnywhere = true;
+  EXPECT_EQ(run(head + sink("b", "sub/away/blocksim-test-x"), anywhere).status, 0);
+  std::filesystem::remove("/tmp/blocksim-test-x");
+  std::filesystem::current_path(before);
+}

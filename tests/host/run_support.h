@@ -55,23 +55,36 @@ inline Csv parseCsv(const std::string& text) {
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = blocksim::makeTempDir(); }
+  // The test plug-ins and the deliverables side by side in one plug-in
+  // folder of the test's own (a model names plug-ins, it gives no paths).
+  void SetUp() override {
+    dir_ = blocksim::makeTempDir();
+    std::filesystem::create_directory(path("plugins"));
+    for (const char* from : {KIVREL_TEST_PLUGIN_DIR, KIVREL_PLUGIN_DIR})
+      for (const auto& e : std::filesystem::directory_iterator(from))
+        if (e.path().extension() == ".plgglx")
+          std::filesystem::create_symlink(e.path(), path("plugins/" + e.path().filename().string()));
+  }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Writes a file; in the text, @LOG@ is replaced by the probe log's path and
-  // @PLUGINS@ by the folder of the deliverable plug-ins.
+  blocksim::ReadOptions readOptions() const {
+    blocksim::ReadOptions o;
+    o.pluginDir = path("plugins");
+    return o;
+  }
+
+  // Writes a file; in the text, @LOG@ is replaced by the probe log's path.
   std::string write(const std::string& name, std::string text) const {
     replace(text, "@LOG@", path("log.txt"));
-    replace(text, "@PLUGINS@", KIVREL_PLUGIN_DIR);
     std::ofstream(path(name)) << text;
     return path(name);
   }
 
   Result run(const std::string& model, blocksim::RunOptions options = blocksim::RunOptions()) {
     std::string file = write("m.toml", model);
-    if (options.pluginDir.empty()) options.pluginDir = KIVREL_TEST_PLUGIN_DIR;
+    if (options.pluginDir.empty()) options.pluginDir = path("plugins");
     std::ostringstream out, err;
     Result r;
     r.status = blocksim::runModel(file, options, out, err);

@@ -1,9 +1,18 @@
 // The runner through the test block runprobe and real plug-ins: block order
 // and loops, width settlement, multi-rate hits, inherited rates, the solvers,
 // errors stopping a run, level-2 port negotiation, CSV and plots.
+#include <fcntl.h>
 #include <math.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "run_support.h"
+#include "step.h"
 
 using namespace runtest;
 using blocksim::RunOptions;
@@ -135,7 +144,7 @@ TEST_F(Runner, RunsAnInheritedBlockAtEveryStepBehindADiscreteSource) {
   // The inherited block passes its source's rate on.
   blocksim::Model m;
   std::vector<std::string> mistakes;
-  ASSERT_TRUE(blocksim::readModel(path("m.toml"), KIVREL_TEST_PLUGIN_DIR, m, mistakes));
+  ASSERT_TRUE(blocksim::readModel(path("m.toml"), readOptions(), m, mistakes));
   std::ostringstream err;
   blocksim::Simulation sim(m, RunOptions(), err);
   ASSERT_EQ(sim.prepare(), 0) << err.str();
@@ -190,7 +199,7 @@ TEST_F(Runner, IntegratesContinuousStatesWithRk4AndEuler) {
 TEST_F(Runner, IntegratesARampWithWrapsum) {
   // x' = 2t from 0.5 within bounds that never fold: x = 0.5 + t^2.
   std::string model = "stop_time = 3\nstep = 0.05\n\n[[block]]\nname = \"r\"\nsource = \"ramp\"\nslope = 2\n\n"
-                      "[[block]]\nname = \"w\"\nplugin = \"@PLUGINS@/wrapsum.plgglx\"\nparams = [0.5, -1e9, 1e9]\n"
+                      "[[block]]\nname = \"w\"\nplugin = \"wrapsum\"\nparams = [0.5, -1e9, 1e9]\n"
                       "inputs = [\"r\"]\n";
   Result r = run(model);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -252,7 +261,7 @@ TEST_F(Runner, AFailingLogStopsTheRun) {
   std::ostream broken(nullptr);
   std::ostringstream err;
   RunOptions options;
-  options.pluginDir = KIVREL_TEST_PLUGIN_DIR;
+  options.pluginDir = path("plugins");
   EXPECT_EQ(blocksim::runModel(write("m.toml", chain("[0]")), options, broken, err), blocksim::RunOutputFailed);
   EXPECT_EQ(err.str(), "blocksim: cannot write the CSV\n");
   EXPECT_EQ(logged("p1 104 "), 1u) << "the run stops at its first row";
@@ -285,14 +294,14 @@ TEST_F(Runner, NegotiatesTheLevel2BlocksPortsFromItsConnections) {
                      "[[block]]\nname = \"c3\"\nsource = \"constant\"\nvalue = [1, 2, 3]\n\n" +
                      probe("d", "[0, 2, 0, 0, 0.2, 0]", 3);
   auto level2 = [](const std::string& inputs) {
-    return "[[block]]\nname = \"pa\"\nplugin = \"@PLUGINS@/portagree.plgglx\"\ninputs = [" + inputs + "]\n";
+    return "[[block]]\nname = \"pa\"\nplugin = \"portagree\"\ninputs = [" + inputs + "]\n";
   };
   // Equal widths and rates: the run completes; input 2 follows input 1.
   Result r = run(head + level2("\"c2\", [\"c3[0]\", \"c3[2]\"]"));
   ASSERT_EQ(r.status, 0) << r.err;
   blocksim::Model m;
   std::vector<std::string> mistakes;
-  ASSERT_TRUE(blocksim::readModel(path("m.toml"), KIVREL_TEST_PLUGIN_DIR, m, mistakes));
+  ASSERT_TRUE(blocksim::readModel(path("m.toml"), readOptions(), m, mistakes));
   std::ostringstream err;
   blocksim::Simulation sim(m, RunOptions(), err);
   ASSERT_EQ(sim.prepare(), 0) << err.str();
@@ -374,6 +383,146 @@ TEST_F(Runner, DrawsAPanelPerLoggedBlock) {
   std::string script = blocksim::plotScript("d.csv", "o.png", {{"s", 2, 1}, {"q", 3, 2}});
   EXPECT_NE(script.find("set multiplot layout 2,1"), std::string::npos);
   EXPECT_NE(script.find("set title 'q'\nplot for [c=3:4] 'd.csv' using 1:c with steps"), std::string::npos);
+
+  // A picture of many outputs draws a bounded part of them and says so.
+  std::string many;
+  for (int i = 0; i < 200; ++i) many += "1, ";
+  r = run(std::string(kHead) + "[[block]]\nname = \"w\"\nsource = \"constant\"\nvalue = [" + many + "]\n", options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "blocksim: --plot: the panel of 'w' draws 16 of its 200 outputs\n");
+}
+
+// The outputs of a run never replace the model, each other or a device, are
+// renamed into place when the run ends (leaving nothing behind), and a path
+// gnuplot reads may hold no control character.
+TEST_F(Runner, OutputsGoOnlyWhereTheyMay) {
+  const std::string model = std::string(kHead) + "[[block]]\nname = \"c\"\nsource = \"constant\"\nvalue = 1\n";
+  auto with = [&](const std::string& output, const std::string& plot) {
+    RunOptions o;
+    o.outputPath = output;
+    o.plotPath = plot;
+    return o;
+  };
+  struct Case {
+    std::string output, plot, err;
+  } cases[] = {
+      {path("m.toml"), "", "--output " + path("m.toml") + " is the model file"},
+      {"", path("m.toml"), "--plot " + path("m.toml") + " is the model file"},
+      {path("x.csv"), path("x.csv"), "--plot and --output name the same file"},
+      {"", "/dev/full", "--plot /dev/full is not a regular file"},
+      {"", path("a\nset output 'b'"), "the --plot path holds a control character"},
+  };
+  for (const Case& c : cases) {
+    Result r = run(model, with(c.output, c.plot));
+    EXPECT_EQ(r.status, 2) << c.err;
+    EXPECT_EQ(r.err, "blocksim: " + c.err + "\n");
+  }
+  std::ifstream in(path("m.toml"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), model) << "the model is untouched";
+
+  // An existing CSV is replaced as a whole, keeping its mode; nothing else
+  // stays in the folder.
+  write("out.csv", "old\n");
+  chmod(path("out.csv").c_str(), 0640);
+  Result r = run(model, with(path("out.csv"), path("out.png")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(stat(path("out.csv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"m.toml", "out.csv", "out.png", "plugins"}));
+}
+
+// SIGINT in the middle of a run: it stops at a step boundary, terminates
+// every block (the file writer's file ends on a whole record), keeps the CSV
+// up to a whole row, removes its temporary files and exits with 130.
+TEST_F(Runner, AnInterruptStopsAtAStepBoundaryLosingNothing) {
+  std::filesystem::create_directory(path("tmp"));
+  write("m.toml", "stop_time = 1e9\nstep = 1\n\n"
+                  "[[block]]\nname = \"c\"\nsource = \"constant\"\nvalue = [1.25, 7]\n\n"
+                  "[[block]]\nname = \"clock\"\nsource = \"pulse\"\nperiod = 2\n\n"
+                  "[[block]]\nname = \"d\"\nplugin = \"sinkdump\"\nparams = ['rec.txt', 'float', [0], 0.5]\n"
+                  "inputs = [\"c\", \"clock\"]\n\n" +
+                      probe("p", "[0, 1, 0, 0, 1000, 0]", 0));
+  const std::string emulator = KIVREL_EMULATOR;
+  std::vector<std::string> args;
+  if (!emulator.empty()) args.push_back(emulator);
+  for (const char* a : {KIVREL_BLOCKSIM, "run", "m.toml", "-o", "out.csv", "--plot", "out.png", "--plugin-dir",
+                        "plugins"})
+    args.push_back(a);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const std::string tmpdir = "TMPDIR=" + path("tmp");
+  std::vector<char*> env{const_cast<char*>(tmpdir.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data()), 0);
+  std::filesystem::current_path(before);
+  posix_spawn_file_actions_destroy(&actions);
+  // Deep in the run once the writer has flushed its first buffer.
+  for (int i = 0; i < 2000 && !(std::filesystem::exists(path("rec.txt")) && std::filesystem::file_size(path("rec.txt")) > 0); ++i)
+    usleep(10000);
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  std::ifstream errIn(path("err.txt"));
+  const std::string err((std::istreambuf_iterator<char>(errIn)), {});
+  EXPECT_EQ(err.rfind("blocksim: SIGINT: the run stopped after the step at t = ", 0), 0u) << err;
+  std::ifstream recIn(path("rec.txt"));
+  const std::string rec((std::istreambuf_iterator<char>(recIn)), {});
+  ASSERT_FALSE(rec.empty());
+  EXPECT_EQ(rec.back(), '\n');
+  EXPECT_EQ(rec.size() % std::string(" 1.25 7\n").size(), 0u);
+  std::ifstream csvIn(path("out.csv"));
+  const std::string csv((std::istreambuf_iterator<char>(csvIn)), {});
+  ASSERT_FALSE(csv.empty());
+  EXPECT_EQ(csv.back(), '\n');
+  EXPECT_EQ(csv.substr(csv.rfind('\n', csv.size() - 2) + 1).find(",1.25,7,"), csv.substr(csv.rfind('\n', csv.size() - 2) + 1).find(','))
+      << "the last row is whole";
+  EXPECT_EQ(logged("p 107 "), 1u) << "the probe was terminated";
+  EXPECT_TRUE(std::filesystem::is_empty(path("tmp"))) << "the plot's temporary files are gone";
+  EXPECT_FALSE(std::filesystem::exists(path("out.png"))) << "an interrupted run draws nothing";
+}
+
+}  // namespace
+
+namespace {
+
+size_t openFiles() {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
+  return n;
+}
+
+class StepSession : public RunTest {};
+
+// A started block that a script discards (loading, sizing or starting
+// again) gets its mdlTerminate first: the file writer's file is closed each
+// time, so cycles do not use up the process's files.
+TEST_F(StepSession, ADiscardedStartedBlockIsTerminatedFirst) {
+  const std::string cycle = "param '" + path("rec.txt") +
+                            "'\nparam 'float'\nparam [0]\nparam 0.5\nsizes\nwidth in 2\nstart\nu 4 1\noutputs\n";
+  std::string script = "load sinkdump\n" + cycle;
+  for (int i = 0; i < 20; ++i)
+    script += "start\nu 4 0\noutputs\nu 4 1\noutputs\nsizes\nwidth in 2\nstart\nu 4 1\noutputs\nload sinkdump\n" + cycle;
+  const size_t before = openFiles();
+  std::istringstream in(script);
+  std::ostringstream out, err;
+  EXPECT_EQ(blocksim::runStepScript(in, out, err, path("plugins")), 0) << err.str();
+  // The last instance still holds its file until the process ends: one more
+  // at most.
+  EXPECT_LE(openFiles(), before + 1);
+  std::ifstream rec(path("rec.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(rec), {}), " 4\n") << "the last run's one record";
 }
 
 }  // namespace
