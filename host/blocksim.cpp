@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "help.h"
 #include "runner.h"
 #include "step.h"
 
@@ -60,7 +61,13 @@ int main(int argc, char** argv) {
       "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model;\n"
       "3 a block wrote outside a host vector; 4 the plot could not be drawn; 5 the CSV could not be written.");
 
+  CLI::App* help = app.add_subcommand("help", "print a block's page; without NAME, list the blocks");
+  std::string helpName;
+  help->add_option("NAME", helpName, "the block");
+
   CLI11_PARSE(app, argc, argv);
+
+  if (help->parsed()) return blocksim::printHelp(helpName, std::cout, std::cerr);
 
   if (run->parsed()) {
     options.pluginDir = pluginDir;
