@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "help.h"
 #include "interrupt.h"
 #include "values_toml.h"
 #include "runner.h"
@@ -81,7 +82,13 @@ int run(int argc, char** argv) {
       "(or an option); 3 a block wrote outside a host vector; 4 the plot could not be drawn;\n"
       "5 the CSV could not be written; 6 out of memory; 130 / 143 stopped by SIGINT / SIGTERM.");
 
+  CLI::App* help = app.add_subcommand("help", "print a block's page; without NAME, list the blocks");
+  std::string helpName;
+  help->add_option("NAME", helpName, "the block");
+
   CLI11_PARSE(app, argc, argv);
+
+  if (help->parsed()) return blocksim::printHelp(helpName, std::cout, std::cerr);
 
   if (run->parsed()) {
     options.pluginDir = pluginDir;
