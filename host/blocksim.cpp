@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
   run->add_option("--plot", options.plotPath, "draw the logged signals into this PNG (gnuplot)");
   run->add_option("--plugin-dir", pluginDir, "folder of the NAME.plgglx files");
   run->add_flag("--verbose,-v", options.verbose, "list each block's plug-in file and version before the run");
+  run->add_option("--set", options.sets, "NAME.params[K]=VALUE or NAME.KEY=VALUE: replace one value of the model")
+      ->allow_extra_args(false);
   run->footer(
       "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model;\n"
       "3 a block wrote outside a host vector; 4 the plot could not be drawn; 5 the CSV could not be written.");

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <utility>
 
+#include "overrides.h"
 #include "values_toml.h"
 
 namespace blocksim {
@@ -19,7 +20,11 @@ int Model::find(const std::string& name) const {
   return -1;
 }
 
-std::string Model::where(int line) const { return path + ":" + std::to_string(line) + ": "; }
+std::string Model::where(int line) const {
+  const size_t set = static_cast<size_t>(line - textLines - 1);
+  if (line > textLines && set < sets.size()) return "--set " + sets[set] + ": ";
+  return path + ":" + std::to_string(line) + ": ";
+}
 
 namespace {
 
@@ -512,7 +517,7 @@ bool parseSignalRef(const std::string& text, SignalRef& ref, std::string& why) {
 }
 
 bool readModelText(const std::string& text, const std::string& path, const std::string& pluginDir,
-                   Model& model, std::vector<std::string>& mistakes) {
+                   Model& model, std::vector<std::string>& mistakes, const std::vector<std::string>& sets) {
   model = Model();
   model.path = path;
   size_t slash = path.rfind('/');
@@ -529,13 +534,16 @@ bool readModelText(const std::string& text, const std::string& path, const std::
                        std::string(doc.error().description()));
     return false;
   }
+  model.textLines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  model.sets = sets;
+  if (!applySets(doc.table(), sets, model.textLines + 1, mistakes)) return false;
   Reader reader(model, pluginDir);
   reader.read(doc.table());
   return reader.finish(mistakes);
 }
 
 bool readModel(const std::string& path, const std::string& pluginDir, Model& model,
-               std::vector<std::string>& mistakes) {
+               std::vector<std::string>& mistakes, const std::vector<std::string>& sets) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     mistakes.push_back(path + ": cannot read the model file");
@@ -543,7 +551,7 @@ bool readModel(const std::string& path, const std::string& pluginDir, Model& mod
   }
   std::stringstream text;
   text << in.rdbuf();
-  return readModelText(text.str(), path, pluginDir, model, mistakes);
+  return readModelText(text.str(), path, pluginDir, model, mistakes, sets);
 }
 
 }  // namespace blocksim

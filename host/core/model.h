@@ -86,21 +86,25 @@ struct Model {
   bool signalsGiven = false;  // [output] signals; otherwise every block with outputs
   std::vector<SignalRef> signals;
   int signalsLine = 0;
+  int textLines = 0;              // lines of the file; the --set values count on after them
+  std::vector<std::string> sets;  // as given, one line each
 
   int find(const std::string& name) const;
-  // "FILE:LINE: " for messages about a place in the model.
+  // "FILE:LINE: " for messages about a place in the model ("--set TEXT: "
+  // for a value given with --set).
   std::string where(int line) const;
 };
 
 // Reads and checks the model. Plug-in names are resolved in pluginDir (a name
 // with '/' is a path relative to the model's folder) and must name readable
-// files. On failure returns false with one "FILE:LINE: WHAT" text per mistake.
+// files. The --set texts (overrides.h) replace values of the document first.
+// On failure returns false with one "FILE:LINE: WHAT" text per mistake.
 bool readModel(const std::string& path, const std::string& pluginDir, Model& model,
-               std::vector<std::string>& mistakes);
+               std::vector<std::string>& mistakes, const std::vector<std::string>& sets = {});
 // The same from text already in memory (path is used in messages and for
 // relative paths).
 bool readModelText(const std::string& text, const std::string& path, const std::string& pluginDir,
-                   Model& model, std::vector<std::string>& mistakes);
+                   Model& model, std::vector<std::string>& mistakes, const std::vector<std::string>& sets = {});
 
 // Parses "name", "name[i]" or "name[i:j]"; false with why on a malformed text.
 bool parseSignalRef(const std::string& text, SignalRef& ref, std::string& why);

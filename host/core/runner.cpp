@@ -940,7 +940,7 @@ int Simulation::terminate() {
 int runModel(const std::string& modelPath, const RunOptions& options, std::ostream& out, std::ostream& err) {
   Model model;
   std::vector<std::string> mistakes;
-  if (!readModel(modelPath, options.pluginDir, model, mistakes)) {
+  if (!readModel(modelPath, options.pluginDir, model, mistakes, options.sets)) {
     for (const std::string& m : mistakes) err << "blocksim: " << m << "\n";
     return RunModelMistake;
   }

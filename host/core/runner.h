@@ -37,6 +37,7 @@ struct RunOptions {
   bool hasStop = false;  // --stop overrides stop_time
   double stop = 0.0;
   bool progress = false;  // show progress on the error stream (a terminal)
+  std::vector<std::string> sets;  // --set NAME.params[K]=VALUE, NAME.KEY=VALUE
 };
 
 // Reads and runs the model; messages go to err. Returns a RunStatus.
