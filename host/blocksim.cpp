@@ -12,6 +12,7 @@
 
 #include "runner.h"
 #include "step.h"
+#include "sweep.h"
 
 namespace {
 
@@ -62,7 +63,30 @@ int main(int argc, char** argv) {
       "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model;\n"
       "3 a block wrote outside a host vector; 4 the plot could not be drawn; 5 the CSV could not be written.");
 
+  CLI::App* sweep = app.add_subcommand("sweep", "run every point of a study, each as a run of its own");
+  blocksim::SweepOptions study;
+  sweep->add_option("STUDY", study.study, "the study (TOML)")->required();
+  sweep->add_option("-j", study.jobs, "points run at a time (default: the cores)");
+  sweep->add_option("--results", study.results, "results folder (default: STUDY-results here)");
+  sweep->add_option("--plot", study.plot, "draw each statistic against the first varied value into this PNG");
+  CLI::Option* limitOption = sweep->add_option("--time-limit", study.timeLimit, "seconds a point may run (default 600)");
+  sweep->add_flag("--count", study.count, "print the number of points");
+  CLI::Option* pointOption = sweep->add_option("--point", study.point, "run point K alone, keeping its row");
+  sweep->add_flag("--gather", study.gather, "write the table from the kept rows");
+  sweep->add_flag("--slurm", study.slurm, "print the sbatch script running the points as a Slurm job array");
+  sweep->add_flag("--submit", study.submit, "with --slurm: submit that script with sbatch");
+  sweep->add_option("--plugin-dir", study.pluginDir, "folder of the NAME.plgglx files");
+  sweep->footer("Exit status: 0 every point completed; 1 a point failed or (--gather) is missing;\n"
+                "2 a mistake in the study; 4 the plot failed; 5 the results could not be written.");
+
   CLI11_PARSE(app, argc, argv);
+
+  if (sweep->parsed()) {
+    study.hasTimeLimit = limitOption->count() > 0;
+    study.hasPoint = pointOption->count() > 0;
+    study.progress = isatty(2) != 0;
+    return blocksim::runSweep(study, std::cout, std::cerr);
+  }
 
   if (run->parsed()) {
     options.pluginDir = pluginDir;
