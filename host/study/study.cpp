@@ -241,7 +241,10 @@ class StudyReader {
       std::string k(key.str());
       if (k == "name") {
         if (auto n = value.as_string()) axis.name = n->get();
-        if (axis.name.empty() || axis.name.size() > 200) mistake(lineOf(value), "name must be a text of 1 to 200 characters");
+        // The name heads a column and titles the plot: one line of plain text.
+        bool plain = !axis.name.empty() && axis.name.size() <= 200;
+        for (char c : axis.name) plain = plain && c >= 0x20 && c <= 0x7e;
+        if (!plain) mistake(lineOf(value), "name must be 1 to 200 printable ASCII characters");
       } else if (k == "set") {
         set = &value;
       } else if (k == "values") {

@@ -212,7 +212,9 @@ class Sweeper {
  private:
   bool start(size_t k, Job& job) {
     job.point = k;
-    job.dir = results_ + "/work/" + std::to_string(k);
+    // Of this process too: a point run twice at once (a task started again)
+    // does not share its folder.
+    job.dir = results_ + "/work/" + std::to_string(k) + "-" + std::to_string(getpid());
     std::error_code ec;
     std::filesystem::remove_all(job.dir, ec);
     if (!makeDir(job.dir)) {
@@ -386,20 +388,28 @@ int writeTable(const Study& study, const SweepOptions& options, const std::strin
   return SweepOk;
 }
 
+// The sbatch script of the array; empty when a path holds a line break or
+// another control character (the paths stand in comments and on one
+// command line of the script).
 std::string slurmScript(const Study& study, const Sweeper& sweeper, const SweepOptions& options) {
   const std::string results = absolute(sweeper.results());
-  std::string command = shellQuoted(options.blocksim.empty() ? selfPath() : absolute(options.blocksim)) +
-                        " sweep " + shellQuoted(absolute(study.path)) + " --results " + shellQuoted(results);
-  if (!options.pluginDir.empty()) command += " --plugin-dir " + shellQuoted(absolute(options.pluginDir));
+  const std::string program = options.blocksim.empty() ? selfPath() : absolute(options.blocksim);
+  const std::string plugins = options.pluginDir.empty() ? std::string() : absolute(options.pluginDir);
+  for (const std::string* path : {&results, &program, &plugins, &study.path})
+    for (char c : *path)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::string();
+  std::string command = shellQuoted(program) + " sweep " + shellQuoted(absolute(study.path)) + " --results " +
+                        shellQuoted(results);
+  if (!plugins.empty()) command += " --plugin-dir " + shellQuoted(plugins);
   command += " --time-limit " + formatNumber(sweeper.limit());
-  std::ostringstream s;
-  s << "#!/bin/sh\n"
-    << "# " << study.name << ": " << study.points() << " points, one array task each. When the array has\n"
-    << "# ended, the table is written by\n"
-    << "#   " << command << " --gather\n";
   std::string job;
   for (char c : study.name) job += isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
-  s << "#SBATCH --job-name=" << job << "\n"
+  std::ostringstream s;
+  s << "#!/bin/sh\n"
+    << "# " << job << ": " << study.points() << " points, one array task each. When the array has\n"
+    << "# ended, the table is written by\n"
+    << "#   " << command << " --gather\n"
+    << "#SBATCH --job-name=" << job << "\n"
     << "#SBATCH --array=0-" << study.points() - 1 << "\n"
     << "#SBATCH --ntasks=1\n"
     << "#SBATCH --cpus-per-task=1\n"
@@ -461,13 +471,22 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
   }
   Sweeper sweeper(study, options, err);
   if (options.slurm) {
+    // The folder of the tasks' logs must exist before sbatch reads the script.
+    if (!makeDir(sweeper.results() + "/slurm")) {
+      err << "blocksim: cannot make the folder " << sweeper.results() << "/slurm\n";
+      return SweepWriteFailed;
+    }
     const std::string script = slurmScript(study, sweeper, options);
+    if (script.empty()) {
+      err << "blocksim: --slurm: a path holds a line break or another control character\n";
+      return SweepMistake;
+    }
     if (!options.submit) {
       out << script;
       return SweepOk;
     }
     const std::string file = sweeper.results() + "/sweep.sbatch";
-    if (!makeDir(sweeper.results() + "/slurm") || !writeFile(file, script)) {
+    if (!writeFile(file, script)) {
       err << "blocksim: cannot write " << file << "\n";
       return SweepWriteFailed;
     }
