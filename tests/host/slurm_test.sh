@@ -25,7 +25,9 @@ mkdir -p "$scratch/state" "$scratch/spool" || fail "cannot make $scratch"
 scratch=$(cd "$scratch" && pwd)
 pids=()
 munged_pid=""
+job=""
 stop_all() {
+  [ -z "$job" ] || scancel "$job" 2>/dev/null
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
   if [ -n "$munged_pid" ]; then
@@ -34,6 +36,7 @@ stop_all() {
   fi
 }
 trap stop_all EXIT
+trap 'exit 1' INT TERM
 show_logs() {
   for log in "$scratch"/*.log; do [ -f "$log" ] && { echo "--- $log"; tail -n 15 "$log"; }; done
 }
