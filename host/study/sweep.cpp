@@ -144,8 +144,10 @@ class Sweeper {
   std::string tablePath() const { return results_ + "/table.csv"; }
   std::string rowPath(size_t k) const { return results_ + "/rows/" + std::to_string(k) + ".csv"; }
 
-  // Runs the points, `jobs` at a time; rows_[k] holds the row of each.
-  bool run(const std::vector<size_t>& points, int jobs) {
+  // Runs the points, `jobs` at a time; rows_[k] holds the row of each. The
+  // scratch folders' parent is removed afterwards only when `alone`: array
+  // tasks share it.
+  bool run(const std::vector<size_t>& points, int jobs, bool alone) {
     rows_.assign(study_.points(), std::string());
     if (!makeDir(results_ + "/work")) {
       err_ << "blocksim: cannot make the folder " << results_ << "/work\n";
@@ -181,7 +183,8 @@ class Sweeper {
           ++i;
         }
       }
-      if (reaped || running.empty()) continue;
+      // Deadlines are checked on every round, also while other points keep
+      // ending.
       const double now = monotonicSeconds();
       double wait = 1.0;
       for (Job& job : running) {
@@ -193,6 +196,7 @@ class Sweeper {
           wait = std::min(wait, job.deadline - now);
         }
       }
+      if (reaped || running.empty()) continue;
       timespec ts;
       ts.tv_sec = static_cast<time_t>(wait);
       ts.tv_nsec = static_cast<long>((wait - static_cast<double>(ts.tv_sec)) * 1e9) + 1000000;
@@ -201,7 +205,7 @@ class Sweeper {
     }
     sigaction(SIGCHLD, &oldAction, nullptr);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    rmdir((results_ + "/work").c_str());
+    if (alone) rmdir((results_ + "/work").c_str());
     if (options_.progress && done_ > 0) err_ << "\n";
     return true;
   }
@@ -525,7 +529,7 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
       return SweepMistake;
     }
     const size_t k = static_cast<size_t>(options.point);
-    if (!makeDir(sweeper.results() + "/rows") || !sweeper.run({k}, 1)) return SweepWriteFailed;
+    if (!makeDir(sweeper.results() + "/rows") || !sweeper.run({k}, 1, false)) return SweepWriteFailed;
     if (!writeFile(sweeper.rowPath(k), fingerprintLine(study) + sweeper.row(k))) {
       err << "blocksim: cannot write " << sweeper.rowPath(k) << "\n";
       return SweepWriteFailed;
@@ -535,7 +539,7 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
   std::vector<size_t> all(points);
   for (size_t k = 0; k < points; ++k) all[k] = k;
   int jobs = options.jobs > 0 ? options.jobs : cores();
-  if (!sweeper.run(all, jobs)) return SweepWriteFailed;
+  if (!sweeper.run(all, jobs, true)) return SweepWriteFailed;
   std::vector<std::string> rows(points);
   for (size_t k = 0; k < points; ++k) rows[k] = sweeper.row(k);
   int rc = writeTable(study, options, sweeper.tablePath(), rows, err);
