@@ -16,6 +16,7 @@
 #include "values_toml.h"
 #include "runner.h"
 #include "step.h"
+#include "sweep.h"
 
 namespace {
 
@@ -72,6 +73,8 @@ int run(int argc, char** argv) {
                 "from someone else must not write into your other files)");
   run->add_option("--memory-limit", memoryMiB, memoryHelp)->check(CLI::Range(uint64_t(1), uint64_t(1) << 30));
   run->add_flag("--verbose,-v", options.verbose, "list each block's plug-in file and version before the run");
+  run->add_option("--set", options.sets, "NAME.params[K]=VALUE or NAME.KEY=VALUE: replace one value of the model")
+      ->allow_extra_args(false);
   run->footer(
       "A model names its plug-ins; they are loaded from the plug-in folder only. Files the blocks\n"
       "write must lie inside the current folder (see --allow-outside-writes). --output and --plot\n"
@@ -86,9 +89,32 @@ int run(int argc, char** argv) {
   std::string helpName;
   help->add_option("NAME", helpName, "the block");
 
+  CLI::App* sweep = app.add_subcommand("sweep", "run every point of a study, each as a run of its own");
+  blocksim::SweepOptions study;
+  sweep->add_option("STUDY", study.study, "the study (TOML)")->required();
+  sweep->add_option("-j", study.jobs, "points run at a time (default: the cores)");
+  sweep->add_option("--results", study.results, "results folder (default: STUDY-results here)");
+  sweep->add_option("--plot", study.plot, "draw each statistic against the first varied value into this PNG");
+  CLI::Option* limitOption = sweep->add_option("--time-limit", study.timeLimit, "seconds a point may run (default 600)");
+  sweep->add_flag("--count", study.count, "print the number of points");
+  CLI::Option* pointOption = sweep->add_option("--point", study.point, "run point K alone, keeping its row");
+  sweep->add_flag("--gather", study.gather, "write the table from the kept rows");
+  sweep->add_flag("--slurm", study.slurm, "print the sbatch script running the points as a Slurm job array");
+  sweep->add_flag("--submit", study.submit, "with --slurm: submit that script with sbatch");
+  sweep->add_option("--plugin-dir", study.pluginDir, "folder of the NAME.plgglx files");
+  sweep->footer("Exit status: 0 every point completed; 1 a point failed or (--gather) is missing;\n"
+                "2 a mistake in the study; 4 the plot failed; 5 the results could not be written.");
+
   CLI11_PARSE(app, argc, argv);
 
   if (help->parsed()) return blocksim::printHelp(helpName, std::cout, std::cerr);
+
+  if (sweep->parsed()) {
+    study.hasTimeLimit = limitOption->count() > 0;
+    study.hasPoint = pointOption->count() > 0;
+    study.progress = isatty(2) != 0;
+    return blocksim::runSweep(study, std::cout, std::cerr);
+  }
 
   if (run->parsed()) {
     options.pluginDir = pluginDir;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
-packages=(cmake g++ g++-multilib qemu-user googletest libtomlplusplus-dev libcli11-dev gnuplot-nox)
+# slurm-wlm and munge: the one-node cluster of the study test (slurm_study).
+packages=(cmake g++ g++-multilib qemu-user googletest libtomlplusplus-dev libcli11-dev gnuplot-nox slurm-wlm munge)
 # `tools/deps.sh fuzz`: also the clang toolchain of the fuzz preset (tools/fuzz.sh).
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <utility>
 
+#include "overrides.h"
 #include "values_toml.h"
 
 namespace blocksim {
@@ -25,7 +26,11 @@ int Model::find(const std::string& name) const {
   return -1;
 }
 
-std::string Model::where(int line) const { return path + ":" + std::to_string(line) + ": "; }
+std::string Model::where(int line) const {
+  const size_t set = static_cast<size_t>(line - textLines - 1);
+  if (line > textLines && set < sets.size()) return "--set " + sets[set] + ": ";
+  return path + ":" + std::to_string(line) + ": ";
+}
 
 namespace {
 
@@ -711,26 +716,34 @@ bool readModelText(const std::string& text, const std::string& path, const ReadO
     mistakes.push_back(model.where(static_cast<int>(at.line)) + what);
     return false;
   }
+  model.textLines = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+  model.sets = options.sets;
+  if (!applySets(doc, options.sets, model.textLines + 1, mistakes)) return false;
   Reader reader(model, options);
   reader.read(doc);
   return reader.finish(mistakes);
 }
 
-bool readModel(const std::string& path, const ReadOptions& options, Model& model,
-               std::vector<std::string>& mistakes) {
+std::string readTomlFile(const std::string& path, std::string& text) {
   std::ifstream in;
   std::string why = openRegularFile(path, in);
-  if (!why.empty()) {
-    mistakes.push_back(path + ": cannot read the model file: " + why);
-    return false;
-  }
-  std::string text;
+  if (!why.empty()) return why;
+  text.clear();
   char chunk[1 << 16];
   while (text.size() <= kMaxModelBytes && in.read(chunk, sizeof chunk).gcount() > 0)
     text.append(chunk, static_cast<size_t>(in.gcount()));
-  if (text.size() > kMaxModelBytes) {
-    mistakes.push_back(path + ": the model file is larger than " + std::to_string(kMaxModelBytes >> 20) +
-                       " MiB (data belong in data files)");
+  if (in.bad()) return "cannot read it";
+  if (text.size() > kMaxModelBytes)
+    return "larger than " + std::to_string(kMaxModelBytes >> 20) + " MiB (data belong in data files)";
+  return std::string();
+}
+
+bool readModel(const std::string& path, const ReadOptions& options, Model& model,
+               std::vector<std::string>& mistakes) {
+  std::string text;
+  std::string why = readTomlFile(path, text);
+  if (!why.empty()) {
+    mistakes.push_back(path + ": cannot read the model file: " + why);
     return false;
   }
   return readModelText(text, path, options, model, mistakes);

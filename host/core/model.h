@@ -80,6 +80,9 @@ struct ReadOptions {
   // (--allow-outside-writes); otherwise such a file name is a mistake.
   bool writeAnywhere = false;
   uint64_t memoryLimit = kDefaultMemoryLimit;
+  // --set texts (overrides.h): values of the document replaced before it is
+  // read, so that they pass every check a value in the file does.
+  std::vector<std::string> sets;
 };
 
 struct Model {
@@ -99,9 +102,12 @@ struct Model {
   // Things a user should know before the run ("FILE:LINE: what"), such as a
   // file name a block will cut.
   std::vector<std::string> warnings;
+  int textLines = 0;              // lines of the file; the --set values count on after them
+  std::vector<std::string> sets;  // as given, one line each
 
   int find(const std::string& name) const;
-  // "FILE:LINE: " for messages about a place in the model.
+  // "FILE:LINE: " for messages about a place in the model ("--set TEXT: "
+  // for a value given with --set).
   std::string where(int line) const;
 };
 
@@ -114,6 +120,10 @@ bool readModel(const std::string& path, const ReadOptions& options, Model& model
 // relative paths).
 bool readModelText(const std::string& text, const std::string& path, const ReadOptions& options, Model& model,
                    std::vector<std::string>& mistakes);
+
+// Reads a model or study file: a regular file of at most kMaxModelBytes.
+// Returns "" or why it cannot be read.
+std::string readTomlFile(const std::string& path, std::string& text);
 
 // The largest model file and the longest line of a data file or step script
 // the host reads.

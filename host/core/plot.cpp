@@ -21,16 +21,6 @@ namespace blocksim {
 
 namespace {
 
-// A gnuplot string in single quotes (a quote inside is doubled).
-std::string quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 const int kPanelHeight = 240;
 const int kMaxHeight = 30000;  // what a PNG viewer can still open
 
@@ -47,7 +37,7 @@ std::string plotScript(const std::string& csvPath, const std::string& pngPath,
     longest = std::max(longest, p.title.size() + 2 + std::to_string(p.first + p.count).size());
   std::ostringstream s;
   s << "set terminal pngcairo size 1000," << height << " noenhanced font ',9'\n"
-    << "set output " << quoted(pngPath) << "\n"
+    << "set output " << gnuplotQuoted(pngPath) << "\n"
     << "set datafile separator ','\n"
     << "set multiplot layout " << panels.size() << ",1\n"
     << "set grid\n"
@@ -60,20 +50,25 @@ std::string plotScript(const std::string& csvPath, const std::string& pngPath,
   for (const PlotPanel& p : panels) {
     // Many outputs in one panel would leave no room for the key.
     s << (p.count > 12 ? "unset key\n" : "set key outside right top\n");
-    s << "set title " << quoted(p.title) << "\n";
-    s << "plot for [c=" << p.first << ":" << p.first + p.count - 1 << "] " << quoted(csvPath)
+    s << "set title " << gnuplotQuoted(p.title) << "\n";
+    s << "plot for [c=" << p.first << ":" << p.first + p.count - 1 << "] " << gnuplotQuoted(csvPath)
       << " using 1:c with steps linewidth 1.5 title columnheader(c)\n";
   }
   s << "unset multiplot\n";
   return s.str();
 }
 
-bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std::vector<PlotPanel>& panels,
-              std::string& why) {
-  if (panels.empty()) {
-    why = "nothing to draw: no block with outputs is logged";
-    return false;
+std::string gnuplotQuoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') out += '\'';
+    out += c;
   }
+  return out + "'";
+}
+
+bool runGnuplot(const std::string& pngPath, const std::function<std::string(const std::string&)>& script,
+                std::string& why) {
   TempDir dir;
   if (dir.path().empty()) {
     why = "cannot make a temporary folder";
@@ -86,19 +81,21 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
     why = "cannot make a file beside " + pngPath;
     return false;
   }
-  // Every text gnuplot reads is quoted; a control character would end the
-  // quoted text and be read as commands, so none may reach it.
-  for (const std::string* text : {&csvPath, &png.path()})
-    if (hasControlCharacter(*text)) {
-      why = "the path " + *text + " holds a control character";
-      return false;
-    }
-  std::string script = dir.path() + "/plot.gp", log = dir.path() + "/gnuplot.log";
+  if (hasControlCharacter(png.path())) {
+    why = "the path " + pngPath + " holds a control character";
+    return false;
+  }
+  const std::string text = script(png.path());
+  if (text.empty()) {
+    why = "a path of the picture's data holds a control character";
+    return false;
+  }
+  const std::string scriptPath = dir.path() + "/plot.gp", log = dir.path() + "/gnuplot.log";
   {
-    std::ofstream out(script);
-    out << plotScript(csvPath, png.path(), panels);
+    std::ofstream out(scriptPath);
+    out << text;
     if (!out) {
-      why = "cannot write " + script;
+      why = "cannot write " + scriptPath;
       return false;
     }
   }
@@ -108,7 +105,7 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   char arg0[] = "gnuplot";
-  std::vector<char> arg1(script.begin(), script.end());
+  std::vector<char> arg1(scriptPath.begin(), scriptPath.end());
   arg1.push_back('\0');
   char* argv[] = {arg0, arg1.data(), nullptr};
   pid_t pid;
@@ -125,15 +122,14 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
   } while (done < 0 && errno == EINTR);
   if (done < 0) status = -1;
   std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::stringstream messages;
+  messages << in.rdbuf();
   struct stat st;
-  bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && stat(png.path().c_str(), &st) == 0 && st.st_size > 0;
-  if (!ok) {
+  if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0 && stat(png.path().c_str(), &st) == 0 && st.st_size > 0)) {
     why = "gnuplot failed";
-    std::string messages = text.str();
-    while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' ')) messages.pop_back();
-    if (!messages.empty()) why += ":\n" + messages;
+    std::string m = messages.str();
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+    if (!m.empty()) why += ":\n" + m;
     return false;
   }
   std::string moveWhy;
@@ -142,6 +138,20 @@ bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std:
     return false;
   }
   return true;
+}
+
+bool drawPlot(const std::string& csvPath, const std::string& pngPath, const std::vector<PlotPanel>& panels,
+              std::string& why) {
+  if (panels.empty()) {
+    why = "nothing to draw: no block with outputs is logged";
+    return false;
+  }
+  return runGnuplot(
+      pngPath,
+      [&](const std::string& png) {
+        return hasControlCharacter(csvPath) ? std::string() : plotScript(csvPath, png, panels);
+      },
+      why);
 }
 
 std::string makeTempDir() {

@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,18 @@ struct PlotPanel {
 // The gnuplot script that draws the CSV file into the PNG file.
 std::string plotScript(const std::string& csvPath, const std::string& pngPath,
                        const std::vector<PlotPanel>& panels);
+
+// A gnuplot string in single quotes (a quote inside is doubled). A control
+// character would end it: texts that may hold one are refused before.
+std::string gnuplotQuoted(const std::string& s);
+
+// Runs gnuplot on the script that script(OUTPUT) returns, where OUTPUT is a
+// temporary file beside pngPath that is renamed to pngPath when gnuplot
+// succeeds (the picture is never half written, nor replaced by a failed one).
+// script returns "" when a path it would name holds a control character.
+// False with why (gnuplot's messages included) otherwise.
+bool runGnuplot(const std::string& pngPath, const std::function<std::string(const std::string&)>& script,
+                std::string& why);
 
 // Runs gnuplot on the script, drawing into a temporary file beside the
 // picture that is renamed into place when gnuplot succeeds. False with why

@@ -1033,6 +1033,7 @@ int runChecked(const std::string& modelPath, const RunOptions& options, std::ost
   read.pluginDir = options.pluginDir;
   read.writeAnywhere = options.writeAnywhere;
   read.memoryLimit = options.memoryLimit;
+  read.sets = options.sets;
   if (!readModel(modelPath, read, model, mistakes)) {
     for (const std::string& m : mistakes) err << "blocksim: " << m << "\n";
     return RunModelMistake;

@@ -43,6 +43,7 @@ struct RunOptions {
   bool progress = false;  // show progress on the error stream (a terminal)
   bool writeAnywhere = false;  // blocks may write files outside the current folder
   uint64_t memoryLimit = kDefaultMemoryLimit;
+  std::vector<std::string> sets;  // --set NAME.params[K]=VALUE, NAME.KEY=VALUE
 };
 
 // Reads and runs the model; messages go to err. Returns a RunStatus.

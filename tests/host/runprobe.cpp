@@ -5,11 +5,13 @@
 //      dx = u), 1 y[i] = hit flag of sample time i, 2 y = x with the update
 //      x = u (a unit delay), 3 y = (t, StepKind), 4 y[0] = 1 + sum(u);
 //   3. [how, time, where]: from time t on, fail with plgErrMsgTxt (how 1),
-//      an ErrorStatus text (how 2) or a write one past y (how 3) in the sizes
-//      call (where 0), flag 102 (1),
+//      an ErrorStatus text (how 2), a write one past y (how 3), a crash
+//      (how 4: SIGSEGV) or a hang (how 5) in the sizes call (where 0), flag 102 (1),
 //      mdlOutputs (2), mdlUpdate (3), mdlDerivatives (4) or mdlTerminate (5);
 //   4. a file to which every call appends "PATH FLAG T STEPKIND HITS...".
+#include <signal.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include "kivrel.h"
 
@@ -43,6 +45,8 @@ void maybeFail(BlockContext* S, int where) {
   if (how == 0 || truncInt(element(S, 2, 2, -1.0)) != where) return;
   if (where != 0 && blockTime(S) < element(S, 2, 1, 0.0)) return;
   if (how == 1) blockError("probe failure at %d", where);
+  if (how == 4) raise(SIGSEGV);
+  while (how == 5) pause();
   if (how == 3) {
     if (S->OutputVector != nullptr) S->OutputVector[S->SizesVector[NumOutputs]] = 7.0;
     return;
