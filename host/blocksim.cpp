@@ -134,7 +134,7 @@ int run(int argc, char** argv) {
     std::ifstream in(script);
     if (!in) {
       std::cerr << "blocksim: cannot read " << script << "\n";
-      return 2;
+      return blocksim::ExitMistake;
     }
     return blocksim::runStepScript(in, std::cout, std::cerr, pluginDir, memoryMiB << 20);
   }
@@ -147,8 +147,8 @@ int run(int argc, char** argv) {
 [[noreturn]] void onTerminate() {
   if (blocksim::tomlParserRunning()) {
     static const char msg[] = "blocksim: out of memory (while reading TOML text)\n";
-    if (write(2, msg, sizeof msg - 1) < 0) _exit(6);
-    _exit(6);
+    if (write(2, msg, sizeof msg - 1) < 0) _exit(blocksim::ExitOutOfMemory);
+    _exit(blocksim::ExitOutOfMemory);
   }
   abort();
 }
@@ -161,6 +161,6 @@ int main(int argc, char** argv) {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
     std::cerr << "blocksim: out of memory\n";
-    return 6;
+    return blocksim::ExitOutOfMemory;
   }
 }

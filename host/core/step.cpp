@@ -11,6 +11,7 @@
 
 #include "instance.h"
 #include "model.h"
+#include "status.h"
 #include "values.h"
 
 namespace blocksim {
@@ -56,7 +57,7 @@ class StepSession {
       rest = trim(rest);
       if (!execute(command, rest, status)) return status;
     }
-    return 0;
+    return ExitOk;
   }
 
  private:
@@ -68,7 +69,7 @@ class StepSession {
   }
 
   // Prints a mistake in the script and gives its status.
-  bool mistake(const std::string& why, int& status, int code = 2) {
+  bool mistake(const std::string& why, int& status, int code = ExitMistake) {
     err_ << "blocksim: " << lineNo_ << ": " << why << "\n";
     status = code;
     return false;
@@ -95,11 +96,11 @@ class StepSession {
     for (const std::string& w : r.warnings) out_ << "warning: " << escapeMessage(w) << "\n";
     if (r.wroteOutside != nullptr) {
       out_.flush();
-      return mistake(std::string("the block wrote outside ") + r.wroteOutside, status, 3);
+      return mistake(std::string("the block wrote outside ") + r.wroteOutside, status, ExitWroteOutside);
     }
     if (r.failed) {
       out_ << "error: " << escapeMessage(r.error) << "\n";
-      status = 1;
+      status = ExitBlockError;
       return false;
     }
     if (r.status != nullptr) out_ << "status: " << escapeMessage(r.status) << "\n";
@@ -203,189 +204,248 @@ class StepSession {
     return true;
   }
 
+  // The commands: what each needs of the block (the check and its message
+  // come before the command's own), and the member that carries it out.
+  enum Needs { Anything, Loaded, Sized, Started };
+  typedef bool (StepSession::*Handler)(const std::string& command, const std::string& rest, int& status);
+  struct Command {
+    const char* name;
+    Needs needs;
+    Handler run;
+  };
+
+  static const Command* findCommand(const std::string& name) {
+    static const Command kCommands[] = {
+        {"load", Anything, &StepSession::load},
+        {"print", Anything, &StepSession::printCommand},
+        {"refusedims", Anything, &StepSession::dimsAnswer},
+        {"acceptdims", Anything, &StepSession::dimsAnswer},
+        {"param", Loaded, &StepSession::param},
+        {"setparam", Loaded, &StepSession::param},
+        {"sizes", Loaded, &StepSession::sizes},
+        {"cmdsizes", Loaded, &StepSession::sizes},
+        {"width", Sized, &StepSession::width},
+        {"start", Sized, &StepSession::start},
+        {"t", Loaded, &StepSession::time},
+        {"major", Loaded, &StepSession::stepKind},
+        {"minor", Loaded, &StepSession::stepKind},
+        {"hit", Loaded, &StepSession::hit},
+        {"u", Started, &StepSession::vector},
+        {"x", Started, &StepSession::vector},
+        {"outputs", Started, &StepSession::call},
+        {"update", Started, &StepSession::call},
+        {"derivatives", Started, &StepSession::call},
+        {"terminate", Started, &StepSession::call},
+        {"flag", Sized, &StepSession::flag},
+        {"exchange", Loaded, &StepSession::exchange},
+        {"portarg", Loaded, &StepSession::portArg},
+        {"porttimes", Loaded, &StepSession::portTimes},
+        {"portdims", Loaded, &StepSession::portDims},
+        {"frame", Loaded, &StepSession::frame},
+    };
+    for (const Command& c : kCommands)
+      if (name == c.name) return &c;
+    return nullptr;
+  }
+
   bool execute(const std::string& command, const std::string& rest, int& status) {
-    if (command == "load") {
-      if (rest.empty()) return mistake("load needs a plug-in name", status);
-      if (!terminateDiscarded(status)) return false;
-      std::string why;
-      std::shared_ptr<Plugin> p = Plugin::load(pluginDir_, rest, why);
-      if (!p) return mistake(why, status);
-      inst_.reset();
-      budget_ = MemoryBudget(memoryLimit_);
-      vectorBytes_ = 0;
-      inst_ = std::make_unique<Instance>(p, p->name());
-      inst_->setAcceptDims(acceptDims_);  // the host's answer outlives the instance
-      return true;
-    }
-    if (command == "print") return print(rest, status);
-    if (command == "refusedims" || command == "acceptdims") {
-      acceptDims_ = command == "acceptdims";
-      if (inst_) inst_->setAcceptDims(acceptDims_);
-      return true;
-    }
+    const Command* c = findCommand(command);
+    // An unknown word is checked like a command of the block: before load it
+    // is reported as coming before load.
+    const Needs needs = c != nullptr ? c->needs : Loaded;
+    if (needs != Anything && need(needs >= Sized, needs == Started, status, command) == nullptr) return false;
+    if (c == nullptr) return mistake("unknown command '" + command + "'", status);
+    return (this->*(c->run))(command, rest, status);
+  }
 
-    Instance* in = need(false, false, status, command);
-    if (in == nullptr) return false;
+  bool load(const std::string&, const std::string& rest, int& status) {
+    if (rest.empty()) return mistake("load needs a plug-in name", status);
+    if (!terminateDiscarded(status)) return false;
+    std::string why;
+    std::shared_ptr<Plugin> p = Plugin::load(pluginDir_, rest, why);
+    if (!p) return mistake(why, status);
+    inst_.reset();
+    budget_ = MemoryBudget(memoryLimit_);
+    vectorBytes_ = 0;
+    inst_ = std::make_unique<Instance>(p, p->name());
+    inst_->setAcceptDims(acceptDims_);  // the host's answer outlives the instance
+    return true;
+  }
 
-    if (command == "param" || command == "setparam") {
-      std::string valueText = rest;
-      long long k = 0;
-      if (command == "setparam") {
-        std::istringstream words(rest);
-        std::string kText;
-        words >> kText;
-        if (!parseInt(kText, k) || k < 1 || static_cast<size_t>(k) > in->paramCount())
-          return mistake("setparam needs a parameter number from 1 to " + std::to_string(in->paramCount()),
-                         status);
-        std::getline(words, valueText);
-        valueText = trim(valueText);
-      }
-      std::string why;
-      axArray* a = arrayFromText(valueText, why, &budget_);
-      if (a == nullptr) return mistake(why, status);
-      if (command == "param") {
-        in->addParam(a);
-      } else {
-        const axArray* old = in->param(static_cast<size_t>(k - 1));
-        budget_.give(arrayBytes(static_cast<uint64_t>(axGetNumberOfElements(old)), axIsComplex(old)));
-        in->setParam(static_cast<size_t>(k - 1), a);
-      }
-      return true;
-    }
-    if (command == "sizes" || command == "cmdsizes") {
-      if (!terminateDiscarded(status)) return false;
-      if (!report(in->sizesCall(command == "cmdsizes"), status)) return false;
-      if (command == "sizes" && in->sized()) {
-        std::string why = in->checkCounts();
-        if (!why.empty()) return mistake(why, status);
-      }
-      return true;
-    }
-    if (command == "width") {
-      if (need(true, false, status, command) == nullptr) return false;
+  bool printCommand(const std::string&, const std::string& what, int& status) { return print(what, status); }
+
+  bool dimsAnswer(const std::string& command, const std::string&, int&) {
+    acceptDims_ = command == "acceptdims";
+    if (inst_) inst_->setAcceptDims(acceptDims_);
+    return true;
+  }
+
+  bool param(const std::string& command, const std::string& rest, int& status) {
+    Instance* in = inst_.get();
+    std::string valueText = rest;
+    long long k = 0;
+    if (command == "setparam") {
       std::istringstream words(rest);
-      std::string which, nText;
-      long long n;
-      words >> which >> nText;
-      if ((which != "in" && which != "out") || !parseInt(nText, n) || n < 0 || n > kMaxVectorLength)
-        return mistake("width needs 'in' or 'out' and a width from 0 to " + std::to_string(kMaxVectorLength),
-                       status);
-      if (which == "in")
-        in->settleInputWidth(static_cast<int32_t>(n));
-      else
-        in->settleOutputWidth(static_cast<int32_t>(n));
-      return true;
+      std::string kText;
+      words >> kText;
+      if (!parseInt(kText, k) || k < 1 || static_cast<size_t>(k) > in->paramCount())
+        return mistake("setparam needs a parameter number from 1 to " + std::to_string(in->paramCount()), status);
+      std::getline(words, valueText);
+      valueText = trim(valueText);
     }
-    if (command == "start") {
-      if (need(true, false, status, command) == nullptr) return false;
-      int32_t* sv = in->context().SizesVector;
-      if (!in->level2()) {
-        if (sv[NumInputs] == -1) return mistake("the input width is not settled (width in N)", status);
-        if (sv[NumOutputs] == -1) in->settleOutputWidth(sv[NumInputs]);
-      }
+    std::string why;
+    axArray* a = arrayFromText(valueText, why, &budget_);
+    if (a == nullptr) return mistake(why, status);
+    if (command == "param") {
+      in->addParam(a);
+    } else {
+      const axArray* old = in->param(static_cast<size_t>(k - 1));
+      budget_.give(arrayBytes(static_cast<uint64_t>(axGetNumberOfElements(old)), axIsComplex(old)));
+      in->setParam(static_cast<size_t>(k - 1), a);
+    }
+    return true;
+  }
+
+  bool sizes(const std::string& command, const std::string&, int& status) {
+    Instance* in = inst_.get();
+    if (!terminateDiscarded(status)) return false;
+    if (!report(in->sizesCall(command == "cmdsizes"), status)) return false;
+    if (command == "sizes" && in->sized()) {
       std::string why = in->checkCounts();
       if (!why.empty()) return mistake(why, status);
-      if (!terminateDiscarded(status) || !chargeVectors(*in, status)) return false;
-      return report(in->start(), status);
     }
-    if (command == "t") {
-      double t;
-      std::string why;
-      axArray* a = arrayFromText(rest, why);
-      bool ok = a != nullptr && axGetNumberOfElements(a) == 1 && axIsNumeric(a);
-      if (ok) t = axGetPr(a)[0];
-      axDestroyArray(a);
-      if (!ok) return mistake("t needs a number", status);
-      in->setTime(t);
-      return true;
+    return true;
+  }
+
+  bool width(const std::string&, const std::string& rest, int& status) {
+    std::istringstream words(rest);
+    std::string which, nText;
+    long long n;
+    words >> which >> nText;
+    if ((which != "in" && which != "out") || !parseInt(nText, n) || n < 0 || n > kMaxVectorLength)
+      return mistake("width needs 'in' or 'out' and a width from 0 to " + std::to_string(kMaxVectorLength), status);
+    if (which == "in")
+      inst_->settleInputWidth(static_cast<int32_t>(n));
+    else
+      inst_->settleOutputWidth(static_cast<int32_t>(n));
+    return true;
+  }
+
+  bool start(const std::string&, const std::string&, int& status) {
+    Instance* in = inst_.get();
+    int32_t* sv = in->context().SizesVector;
+    if (!in->level2()) {
+      if (sv[NumInputs] == -1) return mistake("the input width is not settled (width in N)", status);
+      if (sv[NumOutputs] == -1) in->settleOutputWidth(sv[NumInputs]);
     }
-    if (command == "major" || command == "minor") {
-      in->setStepKind(command == "major" ? 1 : 0);
-      return true;
-    }
-    if (command == "hit") {
-      if (rest != "0" && rest != "1") return mistake("hit needs 1 or 0", status);
-      in->setHit(rest == "1");
-      return true;
-    }
-    if (command == "u" || command == "x") {
-      if (need(true, true, status, command) == nullptr) return false;
-      std::vector<double> v;
-      if (!readVector(rest, v, status)) return false;
-      size_t want = command == "u" ? in->uLength() : in->xLength();
-      if (v.size() != want)
-        return mistake(command + " needs " + std::to_string(want) + " numbers, got " + std::to_string(v.size()),
-                       status);
-      double* dst = command == "u" ? in->u() : in->x();
-      for (size_t i = 0; i < v.size(); ++i) dst[i] = v[i];
-      return true;
-    }
-    if (command == "outputs" || command == "update" || command == "derivatives" || command == "terminate") {
-      if (need(true, true, status, command) == nullptr) return false;
-      double flag = command == "outputs" ? 104 : command == "update" ? 105 : command == "derivatives" ? 106 : 107;
-      return report(in->direct(flag), status);
-    }
-    if (command == "flag") {
-      if (need(true, false, status, command) == nullptr) return false;
-      double f;
-      std::string why;
-      axArray* a = arrayFromText(rest, why);
-      bool ok = a != nullptr && axGetNumberOfElements(a) == 1 && axIsNumeric(a);
-      if (ok) f = axGetPr(a)[0];
-      axDestroyArray(a);
-      if (!ok) return mistake("flag needs a number", status);
-      // Flags 101 to 108 reach callbacks that use the vectors start allocates.
-      if (!in->started() && f >= 101 && f < 109) return mistake("flag " + rest + " before start", status);
-      return report(in->direct(f), status);
-    }
-    if (command == "exchange") {
-      long long n;
-      if (!parseInt(rest, n) || n < INT32_MIN || n > INT32_MAX) return mistake("exchange needs an integer", status);
-      in->context().SizesVector[ExchangeArg] = static_cast<int32_t>(n);
-      return true;
-    }
-    if (command == "portarg") {
-      long long n;
-      if (!parseInt(rest, n) || n < INT32_MIN || n > INT32_MAX) return mistake("portarg needs an integer", status);
-      in->simInfo().PortArgValue = static_cast<int32_t>(n);
-      return true;
-    }
-    if (command == "porttimes") {
-      std::vector<double> v;
-      if (!readVector(rest, v, status)) return false;
-      if (v.size() != 2) return mistake("porttimes needs a sample time and an offset", status);
-      in->simInfo().PortArgTimes[0] = v[0];
-      in->simInfo().PortArgTimes[1] = v[1];
-      return true;
-    }
-    if (command == "portdims") {
-      std::vector<double> v;
-      if (!readVector(rest, v, status)) return false;
-      if (v.empty() || v.size() > 33) return mistake("portdims needs a width and up to 32 dimensions", status);
-      for (double d : v)
-        if (d != floor(d) || !(fabs(d) <= INT32_MAX)) return mistake("portdims takes integers", status);
-      portDims_.assign(v.begin() + 1, v.end());
-      for (size_t i = 0; i < portDims_.size(); ++i) portDimsInt_[i] = static_cast<int32_t>(portDims_[i]);
-      dimsInfo_.width = static_cast<int32_t>(v[0]);
-      dimsInfo_.numDims = portDims_.empty() ? -1 : static_cast<int32_t>(portDims_.size());
-      dimsInfo_.dims = portDims_.empty() ? nullptr : portDimsInt_;
-      dimsInfo_.passThrough = 0;
-      in->simInfo().PortArgDims = &dimsInfo_;
-      return true;
-    }
-    if (command == "frame") {
-      std::istringstream words(rest);
-      std::string portText, modeText;
-      long long port, mode;
-      words >> portText >> modeText;
-      if (!parseInt(portText, port) || !parseInt(modeText, mode) || mode < 0 || mode > 3)
-        return mistake("frame needs a port and a mode from 0 to 3", status);
-      if (port < 0 || port >= in->inputPortCount())
-        return mistake("frame: no input port " + portText, status);
-      setPortFrameMode(in->inputPort(static_cast<int32_t>(port)), static_cast<int>(mode));
-      return true;
-    }
-    return mistake("unknown command '" + command + "'", status);
+    std::string why = in->checkCounts();
+    if (!why.empty()) return mistake(why, status);
+    if (!terminateDiscarded(status) || !chargeVectors(*in, status)) return false;
+    return report(in->start(), status);
+  }
+
+  // One number written as a TOML value (t, flag); false when it is none.
+  bool scalarValue(const std::string& text, double& v) {
+    std::string why;
+    axArrayPtr a(arrayFromText(text, why));
+    if (!a || axGetNumberOfElements(a.get()) != 1 || !axIsNumeric(a.get())) return false;
+    v = axGetPr(a.get())[0];
+    return true;
+  }
+
+  bool time(const std::string&, const std::string& rest, int& status) {
+    double t;
+    if (!scalarValue(rest, t)) return mistake("t needs a number", status);
+    inst_->setTime(t);
+    return true;
+  }
+
+  bool stepKind(const std::string& command, const std::string&, int&) {
+    inst_->setStepKind(command == "major" ? 1 : 0);
+    return true;
+  }
+
+  bool hit(const std::string&, const std::string& rest, int& status) {
+    if (rest != "0" && rest != "1") return mistake("hit needs 1 or 0", status);
+    inst_->setHit(rest == "1");
+    return true;
+  }
+
+  bool vector(const std::string& command, const std::string& rest, int& status) {
+    Instance* in = inst_.get();
+    std::vector<double> v;
+    if (!readVector(rest, v, status)) return false;
+    size_t want = command == "u" ? in->uLength() : in->xLength();
+    if (v.size() != want)
+      return mistake(command + " needs " + std::to_string(want) + " numbers, got " + std::to_string(v.size()), status);
+    double* dst = command == "u" ? in->u() : in->x();
+    for (size_t i = 0; i < v.size(); ++i) dst[i] = v[i];
+    return true;
+  }
+
+  bool call(const std::string& command, const std::string&, int& status) {
+    if (command == "terminate") return report(inst_->terminate(), status);
+    const double flag = command == "outputs" ? 104 : command == "update" ? 105 : 106;
+    return report(inst_->direct(flag), status);
+  }
+
+  bool flag(const std::string&, const std::string& rest, int& status) {
+    double f;
+    if (!scalarValue(rest, f)) return mistake("flag needs a number", status);
+    // Flags 101 to 108 reach callbacks that use the vectors start allocates.
+    if (!inst_->started() && f >= 101 && f < 109) return mistake("flag " + rest + " before start", status);
+    return report(inst_->direct(f), status);
+  }
+
+  bool exchange(const std::string&, const std::string& rest, int& status) {
+    long long n;
+    if (!parseInt(rest, n) || n < INT32_MIN || n > INT32_MAX) return mistake("exchange needs an integer", status);
+    inst_->context().SizesVector[ExchangeArg] = static_cast<int32_t>(n);
+    return true;
+  }
+
+  bool portArg(const std::string&, const std::string& rest, int& status) {
+    long long n;
+    if (!parseInt(rest, n) || n < INT32_MIN || n > INT32_MAX) return mistake("portarg needs an integer", status);
+    inst_->simInfo().PortArgValue = static_cast<int32_t>(n);
+    return true;
+  }
+
+  bool portTimes(const std::string&, const std::string& rest, int& status) {
+    std::vector<double> v;
+    if (!readVector(rest, v, status)) return false;
+    if (v.size() != 2) return mistake("porttimes needs a sample time and an offset", status);
+    inst_->simInfo().PortArgTimes[0] = v[0];
+    inst_->simInfo().PortArgTimes[1] = v[1];
+    return true;
+  }
+
+  bool portDims(const std::string&, const std::string& rest, int& status) {
+    std::vector<double> v;
+    if (!readVector(rest, v, status)) return false;
+    if (v.empty() || v.size() > 33) return mistake("portdims needs a width and up to 32 dimensions", status);
+    for (double d : v)
+      if (d != floor(d) || !(fabs(d) <= INT32_MAX)) return mistake("portdims takes integers", status);
+    portDims_.assign(v.begin() + 1, v.end());
+    for (size_t i = 0; i < portDims_.size(); ++i) portDimsInt_[i] = static_cast<int32_t>(portDims_[i]);
+    dimsInfo_.width = static_cast<int32_t>(v[0]);
+    dimsInfo_.numDims = portDims_.empty() ? -1 : static_cast<int32_t>(portDims_.size());
+    dimsInfo_.dims = portDims_.empty() ? nullptr : portDimsInt_;
+    dimsInfo_.passThrough = 0;
+    inst_->simInfo().PortArgDims = &dimsInfo_;
+    return true;
+  }
+
+  bool frame(const std::string&, const std::string& rest, int& status) {
+    std::istringstream words(rest);
+    std::string portText, modeText;
+    long long port, mode;
+    words >> portText >> modeText;
+    if (!parseInt(portText, port) || !parseInt(modeText, mode) || mode < 0 || mode > 3)
+      return mistake("frame needs a port and a mode from 0 to 3", status);
+    if (port < 0 || port >= inst_->inputPortCount()) return mistake("frame: no input port " + portText, status);
+    setPortFrameMode(inst_->inputPort(static_cast<int32_t>(port)), static_cast<int>(mode));
+    return true;
   }
 
   std::ostream& out_;
@@ -413,7 +473,7 @@ int runStepScript(std::istream& script, std::ostream& out, std::ostream& err, co
   } catch (const std::bad_alloc&) {
     // The session is gone with the unwinding (its block terminated first).
     err << "blocksim: " << line << ": out of memory\n";
-    return 6;
+    return ExitOutOfMemory;
   }
 }
 
@@ -423,25 +483,25 @@ int runSizesCommand(const std::string& name, const std::vector<std::string>& par
   std::shared_ptr<Plugin> p = Plugin::load(pluginDir, name, why);
   if (!p) {
     err << "blocksim: " << why << "\n";
-    return 2;
+    return ExitMistake;
   }
   Instance inst(p, p->name());
   for (const std::string& text : params) {
     axArray* a = arrayFromText(text, why);
     if (a == nullptr) {
       err << "blocksim: " << why << "\n";
-      return 2;
+      return ExitMistake;
     }
     inst.addParam(a);
   }
   CallResult r = inst.sizesCall(true);
   if (r.failed) {
     out << "error: " << escapeMessage(r.error) << "\n";
-    return 1;
+    return ExitBlockError;
   }
   if (r.status != nullptr) {
     out << "error: " << escapeMessage(r.status) << "\n";
-    return 1;
+    return ExitBlockError;
   }
   std::string line("sizes:");
   for (double v : inst.sizes()) {
@@ -449,7 +509,7 @@ int runSizesCommand(const std::string& name, const std::vector<std::string>& par
     appendNumber(line, v);
   }
   out << line << "\n";
-  return 0;
+  return ExitOk;
 }
 
 }  // namespace blocksim

@@ -222,7 +222,7 @@ class Sweeper {
     std::error_code ec;
     std::filesystem::remove_all(job.dir, ec);
     if (!makeDir(job.dir)) {
-      record(k, 127, "cannot make the folder " + job.dir, {});
+      record(k, ExitCannotStart, "cannot make the folder " + job.dir, {});
       return false;
     }
     std::unique_ptr<RunOutput> output = csvRunOutput();
@@ -265,7 +265,7 @@ class Sweeper {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
-      record(k, 127, "cannot start " + exe_ + ": " + strerror(rc), {});
+      record(k, ExitCannotStart, "cannot start " + exe_ + ": " + strerror(rc), {});
       std::filesystem::remove_all(job.dir, ec);
       return false;
     }
@@ -279,12 +279,12 @@ class Sweeper {
     std::string message;
     std::vector<std::string> cells;
     if (job.killed) {
-      code = 124;
+      code = ExitTimeLimit;
       message = "stopped at the time limit of " + formatNumber(limit_) + " s";
     } else if (status >= 0 && WIFSIGNALED(status)) {
       const int sig = WTERMSIG(status);
       const char* abbrev = sigabbrev_np(sig);
-      code = 128 + sig;
+      code = ExitSignalBase + sig;
       message = "killed by signal " + std::to_string(sig) + (abbrev != nullptr ? std::string(" (SIG") + abbrev + ")" : "");
     } else if (status >= 0 && WIFEXITED(status)) {
       code = WEXITSTATUS(status);
@@ -298,7 +298,7 @@ class Sweeper {
           message = why;
       }
     } else {
-      code = 127;
+      code = ExitCannotStart;
       message = "the run's end was not seen";
     }
     record(job.point, code, message, cells);
@@ -380,16 +380,16 @@ int writeTable(const Study& study, const SweepOptions& options, const std::strin
   }
   if (!writeFile(path, table)) {
     err << "blocksim: cannot write " << path << "\n";
-    return SweepWriteFailed;
+    return ExitOutputFailed;
   }
   if (!options.plot.empty()) {
     std::string why;
     if (!drawStudyPlot(study, plotted, options.plot, why)) {
       err << "blocksim: --plot: " << why << "\n";
-      return SweepPlotFailed;
+      return ExitPlotFailed;
     }
   }
-  return SweepOk;
+  return ExitOk;
 }
 
 // The sbatch script of the array; empty when a path holds a line break or
@@ -434,12 +434,12 @@ int spawnWait(const std::vector<std::string>& args, std::ostream& err) {
   int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (rc != 0) {
     err << "blocksim: cannot run " << args[0] << ": " << strerror(rc) << "\n";
-    return 127;
+    return ExitCannotStart;
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : ExitSignalBase + WTERMSIG(status);
 }
 
 }  // namespace
@@ -448,51 +448,51 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
   const int modes = options.count + options.hasPoint + options.gather + options.slurm;
   if (modes > 1 || (options.submit && !options.slurm)) {
     err << "blocksim: --count, --point, --gather and --slurm go alone (--submit with --slurm)\n";
-    return SweepMistake;
+    return ExitMistake;
   }
   if (options.hasTimeLimit && !(options.timeLimit >= 1e-3 && options.timeLimit <= 1e6)) {
     err << "blocksim: --time-limit must be from 0.001 to 1e6 seconds\n";
-    return SweepMistake;
+    return ExitMistake;
   }
   if (options.jobs < 0 || options.jobs > 1024) {
     err << "blocksim: -j must be from 1 to 1024\n";
-    return SweepMistake;
+    return ExitMistake;
   }
   Study study;
   std::vector<std::string> mistakes;
   if (!readStudy(options.study, study, mistakes)) {
     for (const std::string& m : mistakes) err << "blocksim: " << m << "\n";
-    return SweepMistake;
+    return ExitMistake;
   }
   if (!options.plot.empty() && study.axes.empty()) {
     err << "blocksim: --plot draws against the first varied value: the study has no [[vary]]\n";
-    return SweepMistake;
+    return ExitMistake;
   }
   const size_t points = study.points();
   if (options.count) {
     out << points << "\n";
-    return SweepOk;
+    return ExitOk;
   }
   Sweeper sweeper(study, options, err);
   if (options.slurm) {
     // The folder of the tasks' logs must exist before sbatch reads the script.
     if (!makeDir(sweeper.results() + "/slurm")) {
       err << "blocksim: cannot make the folder " << sweeper.results() << "/slurm\n";
-      return SweepWriteFailed;
+      return ExitOutputFailed;
     }
     const std::string script = slurmScript(study, sweeper, options);
     if (script.empty()) {
       err << "blocksim: --slurm: a path holds a line break or another control character\n";
-      return SweepMistake;
+      return ExitMistake;
     }
     if (!options.submit) {
       out << script;
-      return SweepOk;
+      return ExitOk;
     }
     const std::string file = sweeper.results() + "/sweep.sbatch";
     if (!writeFile(file, script)) {
       err << "blocksim: cannot write " << file << "\n";
-      return SweepWriteFailed;
+      return ExitOutputFailed;
     }
     return spawnWait({"sbatch", file}, err);
   }
@@ -521,30 +521,30 @@ int runSweep(const SweepOptions& options, std::ostream& out, std::ostream& err) 
     if (!missing.empty())
       err << "blocksim: missing points (no row of this study in " << sweeper.results() << "/rows): "
           << listRanges(missing) << "\n";
-    return rc != SweepOk ? rc : (missing.empty() && failed == 0 ? SweepOk : SweepPointFailed);
+    return rc != ExitOk ? rc : (missing.empty() && failed == 0 ? ExitOk : ExitBlockError);
   }
   if (options.hasPoint) {
     if (options.point < 0 || static_cast<size_t>(options.point) >= points) {
       err << "blocksim: --point must be from 0 to " << points - 1 << "\n";
-      return SweepMistake;
+      return ExitMistake;
     }
     const size_t k = static_cast<size_t>(options.point);
-    if (!makeDir(sweeper.results() + "/rows") || !sweeper.run({k}, 1, false)) return SweepWriteFailed;
+    if (!makeDir(sweeper.results() + "/rows") || !sweeper.run({k}, 1, false)) return ExitOutputFailed;
     if (!writeFile(sweeper.rowPath(k), fingerprintLine(study) + sweeper.row(k))) {
       err << "blocksim: cannot write " << sweeper.rowPath(k) << "\n";
-      return SweepWriteFailed;
+      return ExitOutputFailed;
     }
-    return sweeper.failed() == 0 ? SweepOk : SweepPointFailed;
+    return sweeper.failed() == 0 ? ExitOk : ExitBlockError;
   }
   std::vector<size_t> all(points);
   for (size_t k = 0; k < points; ++k) all[k] = k;
   int jobs = options.jobs > 0 ? options.jobs : cores();
-  if (!sweeper.run(all, jobs, true)) return SweepWriteFailed;
+  if (!sweeper.run(all, jobs, true)) return ExitOutputFailed;
   std::vector<std::string> rows(points);
   for (size_t k = 0; k < points; ++k) rows[k] = sweeper.row(k);
   int rc = writeTable(study, options, sweeper.tablePath(), rows, err);
   err << "blocksim: " << points << " points (" << sweeper.failed() << " failed) into " << sweeper.tablePath() << "\n";
-  return rc != SweepOk ? rc : (sweeper.failed() == 0 ? SweepOk : SweepPointFailed);
+  return rc != ExitOk ? rc : (sweeper.failed() == 0 ? ExitOk : ExitBlockError);
 }
 
 }  // namespace blocksim

@@ -10,16 +10,16 @@
 #include <iosfwd>
 #include <string>
 
+#include "status.h"
+
 namespace blocksim {
 
-// Exit statuses of `blocksim sweep`.
-enum SweepStatus {
-  SweepOk = 0,          // every point ran and has its statistics
-  SweepPointFailed = 1,  // the table is written, but a point failed (or, gathering, is missing)
-  SweepMistake = 2,     // the study, its model's named values or the command line are wrong
-  SweepPlotFailed = 4,  // the table is written but --plot could not be drawn
-  SweepWriteFailed = 5,  // the results folder, a row or the table could not be written
-};
+// `blocksim sweep` exits with ExitOk when every point ran and has its
+// statistics; ExitBlockError when the table is written but a point failed
+// (or, gathering, is missing); ExitMistake for a mistake in the study, its
+// model's named values or the command line; ExitPlotFailed when the table is
+// written but --plot could not be drawn; ExitOutputFailed when the results
+// folder, a row or the table could not be written.
 
 // The time a point may run when neither the study nor --time-limit says.
 const double kDefaultTimeLimit = 600.0;

@@ -63,7 +63,7 @@ TEST_F(Sweep, SameRowsForOneOrTwoJobsAndFromClusterPoints) {
   o.jobs = 2;
   o.plot = path("s.png");
   Result two = sweep(o, "two");
-  EXPECT_EQ(one.status, blocksim::SweepPointFailed) << one.err;
+  EXPECT_EQ(one.status, blocksim::ExitBlockError) << one.err;
   EXPECT_EQ(two.err, "blocksim: 6 points (4 failed) into " + path("two") + "/table.csv\n");
   const std::string t = table("two");
   EXPECT_EQ(table("one"), t);
@@ -105,7 +105,7 @@ TEST_F(Sweep, SameRowsForOneOrTwoJobsAndFromClusterPoints) {
   blocksim::SweepOptions gather;
   gather.gather = true;
   Result partial = sweep(gather, "c");
-  EXPECT_EQ(partial.status, blocksim::SweepPointFailed);
+  EXPECT_EQ(partial.status, blocksim::ExitBlockError);
   EXPECT_EQ(partial.err, "blocksim: gathered 4 of 6 points (3 failed) into " + path("c") + "/table.csv\n"
                          "blocksim: missing points (no row of this study in " + path("c") + "/rows): 4-5\n");
   write("s.toml", std::string(kStudy) + "# changed\n");
@@ -115,7 +115,7 @@ TEST_F(Sweep, SameRowsForOneOrTwoJobsAndFromClusterPoints) {
   EXPECT_NE(partial.err.find("/rows): 0-3, 5\n"), std::string::npos) << partial.err;
   write("s.toml", kStudy);
   for (o.point = 4; o.point < 6; ++o.point) sweep(o, "c");
-  EXPECT_EQ(sweep(gather, "c").status, blocksim::SweepPointFailed);
+  EXPECT_EQ(sweep(gather, "c").status, blocksim::ExitBlockError);
   EXPECT_EQ(table("c"), t);
 }
 
@@ -141,7 +141,7 @@ TEST_F(Sweep, StudyMistakesNameTheirLine) {
     o.study = path("bad.toml");
     o.count = true;
     std::ostringstream out, err;
-    EXPECT_EQ(blocksim::runSweep(o, out, err), blocksim::SweepMistake) << c.first;
+    EXPECT_EQ(blocksim::runSweep(o, out, err), blocksim::ExitMistake) << c.first;
     EXPECT_EQ(err.str(), "blocksim: " + path("bad.toml") + ":" + c.second + "\n");
   }
 }
