@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.pluginDir = dir;
   std::ostringstream err;
   blocksim::Simulation sim(model, options, err);
-  if (sim.prepare() == blocksim::RunOk && sim.lastStep() <= kMaxFuzzSteps) sim.run(nullptr);
+  if (sim.prepare() == blocksim::ExitOk && sim.lastStep() <= kMaxFuzzSteps) sim.run(nullptr);
   sim.terminate();
   return 0;
 }

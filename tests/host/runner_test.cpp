@@ -249,7 +249,7 @@ TEST_F(Runner, ABlockErrorStopsTheRunKeepingTheCsvAndTerminatingEveryBlock) {
 TEST_F(Runner, AWriteOutsideAVectorStopsTheRunAtTheEndOfItsStep) {
   // p2 writes one element past y in mdlOutputs from t = 0.3 on.
   Result r = run(chain("[3, 0.3, 2]"));
-  EXPECT_EQ(r.status, blocksim::RunWroteOutside);
+  EXPECT_EQ(r.status, blocksim::ExitWroteOutside);
   EXPECT_EQ(r.err, "blocksim: block 'p2' (runprobe): the block wrote outside y\n");
   EXPECT_EQ(parseCsv(r.out).rows.size(), 4u);  // rows 0 to 0.3
   for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
@@ -262,7 +262,7 @@ TEST_F(Runner, AFailingLogStopsTheRun) {
   std::ostringstream err;
   RunOptions options;
   options.pluginDir = path("plugins");
-  EXPECT_EQ(blocksim::runModel(write("m.toml", chain("[0]")), options, broken, err), blocksim::RunOutputFailed);
+  EXPECT_EQ(blocksim::runModel(write("m.toml", chain("[0]")), options, broken, err), blocksim::ExitOutputFailed);
   EXPECT_EQ(err.str(), "blocksim: cannot write the CSV\n");
   EXPECT_EQ(logged("p1 104 "), 1u) << "the run stops at its first row";
   for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;

@@ -1,0 +1,137 @@
+// The step loop of `blocksim run`: a prepared simulation of one model. The
+// blocks are loaded and sized, put in order (refusing algebraic loops),
+// their -1 widths settled from the connections, checked against the memory
+// budget, started, and then run step by step on a fixed base step: the
+// outputs of every block with a sample hit in block order, a CSV row, the
+// updates, and the integration of continuous states by the chosen solver.
+#ifndef BLOCKSIM_SIMULATION_H
+#define BLOCKSIM_SIMULATION_H
+
+#include <stdint.h>
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "budget.h"
+#include "csv.h"
+#include "graph.h"
+#include "instance.h"
+#include "model.h"
+#include "status.h"
+
+namespace blocksim {
+
+struct RunOptions {
+  std::string pluginDir;
+  std::string outputPath;  // empty: the output stream given to runModel
+  std::string plotPath;    // empty: no plot
+  bool verbose = false;
+  bool hasStop = false;  // --stop overrides stop_time
+  double stop = 0.0;
+  bool progress = false;       // show progress on the error stream (a terminal)
+  bool writeAnywhere = false;  // blocks may write files outside the current folder
+  uint64_t memoryLimit = kDefaultMemoryLimit;
+  std::vector<std::string> sets;  // --set NAME.params[K]=VALUE, NAME.KEY=VALUE
+};
+
+class Simulation {
+ public:
+  Simulation(const Model& model, const RunOptions& options, std::ostream& err);
+  ~Simulation();
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  // Loads the plug-ins, makes the sizes calls, orders the blocks, settles
+  // the widths and starts every block. Returns ExitOk, or the status of the
+  // reported failure (the blocks started so far are terminated).
+  int prepare();
+  // Runs the major steps 0 ... lastStep(), writing a row per step to csv (may
+  // be null) and to plotData (the plot's copy, may be null; its failure does
+  // not stop the run). Stops at a step boundary when SIGINT or SIGTERM asked
+  // it to (status 128 + the signal). Returns ExitOk or the status of the
+  // reported failure; the caller terminates.
+  int run(CsvWriter* csv, CsvWriter* plotData = nullptr);
+  // mdlTerminate for every started block that has not had it. Returns ExitOk
+  // or the status of a failure it reported.
+  int terminate();
+
+  // The CSV columns of the logged signals (valid after prepare()).
+  std::vector<CsvColumns> logColumns() const;
+  const std::vector<int>& order() const { return order_; }
+  int64_t lastStep() const { return lastStep_; }
+  double timeAt(int64_t n) const;
+  uint64_t blockCalls() const { return calls_; }
+  Instance* instance(int block) const;
+  const double* outputs(int block) const;
+  int32_t outputWidth(int block) const { return outWidth_[static_cast<size_t>(block)]; }
+  SignalRate rate(int block) const { return rates_[static_cast<size_t>(block)]; }
+  bool evaluatedInMinorSteps(int block) const { return minor_[static_cast<size_t>(block)]; }
+
+ private:
+  struct Node;
+  struct Entry;
+  struct Copy {
+    const double* src;
+    double* dst;
+    size_t count;
+  };
+
+  int load();
+  int sizeAll();
+  int settleBlock(int block, const std::vector<int32_t>& entryWidths, int64_t total);
+  int checkMemory();
+  int startAll();
+  int negotiatePorts(Node& node);
+  int readSampleTimes(Node& node);
+  void propagate();
+  void buildSchedule();
+
+  // Reporting: each returns the status to pass on.
+  int blockFailure(const Node& node, const CallResult& r);
+  int checkGuards();  // after each step: a vector's guard zone overwritten
+  int modelMistake(int line, const std::string& what);
+  int graphMistake(const GraphMistake& m) { return modelMistake(m.line, m.what); }
+  void warnings(const Node& node, const CallResult& r);
+  std::string label(const Node& node) const;
+
+  bool setHits(Entry& e, int64_t n);
+  void setMinorHits(Entry& e);
+  void copyInputs(const Entry& e);
+  int callOutputs(Entry& e, double t, bool major);
+  int integrate(int64_t n);
+  int derivatives(double t, bool major, double* k);
+  void progress(int64_t n, bool last);
+
+  const Model& model_;
+  RunOptions options_;
+  std::ostream& err_;
+  std::vector<std::unique_ptr<Node>> nodes_;
+  // The graph's view of the blocks, by block index.
+  std::vector<int> order_;
+  std::vector<int32_t> outWidth_;  // -1 until settled
+  std::vector<bool> settled_;      // input widths settled
+  std::vector<SignalRate> rates_;
+  std::vector<bool> rateKnown_;
+  std::vector<bool> minor_;  // evaluated in minor steps
+  // The flat schedule of a step.
+  std::vector<Entry> schedule_;
+  std::vector<Entry*> minorSchedule_;
+  std::vector<Node*> contNodes_;
+  std::vector<Copy> copies_;
+  std::vector<Task> tasks_;
+  // Solver work: all continuous states side by side.
+  std::vector<double> x0_, k1_, k2_, k3_, k4_;
+  double stop_ = 0.0;
+  int64_t lastStep_ = 0;
+  double stepsPerSecond_ = 0.0;  // 1/step when that is a whole number
+  uint64_t calls_ = 0;
+  // Progress display.
+  double startClock_ = 0.0, lastShown_ = 0.0;
+  bool progressShown_ = false;
+};
+
+}  // namespace blocksim
+
+#endif
