@@ -81,6 +81,10 @@ int run(int argc, char** argv) {
       "are written under a temporary name and renamed into place when the run ends.\n"
       "SIGINT or SIGTERM stops the run after the current step: every block is terminated and the\n"
       "CSV keeps the rows so far; a second signal ends blocksim at once.\n"
+      "The host compares the guard zones around the blocks' vectors after every " +
+      std::to_string(blocksim::Simulation::kGuardCheckSteps) + "th step and after the\n"
+      "last one: a write outside a vector stops the run up to " +
+      std::to_string(blocksim::Simulation::kGuardCheckSteps - 1) + " steps after the step it happened in.\n"
       "Exit status: 0 the run completed; 1 a block reported an error; 2 a mistake in the model\n"
       "(or an option); 3 a block wrote outside a host vector; 4 the plot could not be drawn;\n"
       "5 the CSV could not be written; 6 out of memory; 130 / 143 stopped by SIGINT / SIGTERM.");

@@ -167,6 +167,9 @@ Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
   argX_.reset(axCreateDoubleMatrix(0, 0, 0));
   argU_.reset(axCreateDoubleMatrix(0, 0, 0));
   argFlag_.reset(scalar(0.0));
+  argTimePr_ = axGetPr(argT_.get());
+  argFlagPr_ = axGetPr(argFlag_.get());
+  function_ = plugin_->function();
 }
 
 Instance::~Instance() {
@@ -199,18 +202,15 @@ bool Instance::setParam(size_t k, axArray* a) {
   return true;
 }
 
-namespace {
-
-// Warnings of the call in progress. Each instance installs the handler when
-// it is made (not around every call); a call hands what it collected to its
-// result.
+// Each instance installs the handler when it is made (not around every
+// call).
 std::vector<std::string>& pendingWarnings() {
   static std::vector<std::string> pending;
   return pending;
 }
 
+namespace {
 void collectWarning(const char* msg, void*) { pendingWarnings().push_back(msg); }
-
 }  // namespace
 
 void Instance::installWarningHandler() { plgSetWarningHandler(&collectWarning, nullptr); }
@@ -218,7 +218,6 @@ void Instance::installWarningHandler() { plgSetWarningHandler(&collectWarning, n
 template <typename Fn>
 CallResult Instance::call(Fn&& fn) {
   CallResult r;
-  ctx_.RootContext->ErrorStatus = nullptr;
   char message[4096];
   auto trampoline = [](void* arg) { (*static_cast<Fn*>(arg))(); };
   r.failed = plgProtectedCall(trampoline, &fn, message, sizeof message) != 0;
@@ -290,6 +289,7 @@ CallResult Instance::sizesCall(bool commandLine) {
   axArray* lhs[2] = {nullptr, nullptr};
   PlgFunctionPtr fn = plugin_->function();
   int nrhs = static_cast<int>(rhs.size());
+  ctx_.RootContext->ErrorStatus = nullptr;
   CallResult r = call([&] { fn(1, lhs, nrhs, rhs.data()); });
   axArrayPtr result(lhs[0]);
   if (commandLine) axReleaseCallocs();
@@ -396,11 +396,12 @@ CallResult Instance::start() {
 }
 
 CallResult Instance::direct(double flag) {
+  ctx_.RootContext->ErrorStatus = nullptr;
+  *argTimePr_ = time_;
+  *argFlagPr_ = flag;
   axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(&ctx_)};
-  axGetPr(argT_.get())[0] = time_;
-  axGetPr(argFlag_.get())[0] = flag;
   const axArray* rhs[4] = {argT_.get(), argX_.get(), argU_.get(), argFlag_.get()};
-  PlgFunctionPtr fn = plugin_->function();
+  PlgFunctionPtr fn = function_;
   return call([&] { fn(-1, lhs, 4, rhs); });
 }
 

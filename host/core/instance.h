@@ -143,6 +143,7 @@ class Instance {
 
   void setTime(double t) { time_ = t; }
   double time() const { return time_; }
+  double* timeSlot() { return &time_; }  // what the block reads as the time
   void setStepKind(int32_t kind) { sim_.StepKind = kind; }
   void setHit(bool hit);
   // The per-task sample-hit flags (valid after start()), one per task, so a
@@ -185,6 +186,7 @@ class Instance {
 
   BlockContext ctx_{};
   ::SimInfo sim_{};
+  double time_ = 0.0;  // beside the record: a block reads both at each call
   std::shared_ptr<Plugin> plugin_;
   std::string blockPath_;
   std::vector<axArrayPtr> params_;
@@ -195,14 +197,16 @@ class Instance {
   bool checkGuardsEveryCall_ = true;
   bool started_ = false;
   bool terminated_ = false;
-  double time_ = 0.0;
   int32_t hitFlag_ = 1;
 
   GuardedBuffer u_, y_, x_, dx_, iwork_, rwork_, pwork_;
   GuardedBuffer sampleTimes_, offsetTimes_, taskIndex_, hitFlags_;
 
-  // Arguments of the direct calls, made once.
+  // Arguments of the direct calls, made once, and where their values go.
   axArrayPtr argT_, argX_, argU_, argFlag_;
+  double* argTimePr_ = nullptr;
+  double* argFlagPr_ = nullptr;
+  PlgFunctionPtr function_ = nullptr;
 
   // Level-2 host port state.
   std::vector<InputPortRecord> inputPorts_;
@@ -211,6 +215,11 @@ class Instance {
   PortMethodTable portMethods_{};
   bool acceptDims_ = true;
 };
+
+// Warnings the plug-ins gave (plgWarnMsgTxt) since they were last taken: a
+// call of an instance hands them to its result; a run that calls the
+// gateway itself takes them.
+std::vector<std::string>& pendingWarnings();
 
 // Numbers as the host prints them: the shortest text that reads back as the
 // same double ("0.1", "1e-07", "-0", "inf", "nan").

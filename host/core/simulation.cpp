@@ -54,20 +54,26 @@ struct Simulation::Node {
   int32_t contStates = 0;
   size_t stateOffset = 0;  // into the solver's arrays
   std::vector<Task> tasks;
-  Entry* entry = nullptr;
   // Argument of the level-2 dimension calls.
   DimsInfo dims{-1, -1, nullptr, 0};
   int32_t dimsValue = 0;
 };
 
-// One block in the flat schedule of a step.
+// One block in the flat schedule of a step, with what a call writes cached.
 struct Simulation::Entry {
   Node* node = nullptr;
   Instance* inst = nullptr;  // null for a host source
+  PlgFunctionPtr function = nullptr;
+  BlockContext* ctx = nullptr;
+  double* time = nullptr;  // the time the block reads
+  int32_t* stepKind = nullptr;
+  int32_t* flags = nullptr;  // its hit flags
+  bool discrete = false;     // a task with hits at some steps only
   size_t copyBegin = 0, copyEnd = 0;
   size_t taskBegin = 0, taskEnd = 0;
   bool update = false;  // a level-1 plug-in: mdlUpdate at its hits
   bool hit = false;     // at the current major step
+  bool called = false;  // since its guard zones were last compared
 };
 
 Simulation::Simulation(const Model& model, const RunOptions& options, std::ostream& err)
@@ -447,8 +453,10 @@ void Simulation::buildSchedule() {
   schedule_.assign(order_.size(), Entry());
   copies_.clear();
   tasks_.clear();
+  flagIndex_.clear();
+  all_.clear();
   minorSchedule_.clear();
-  contNodes_.clear();
+  contEntries_.clear();
   size_t states = 0;
   for (size_t i = 0; i < order_.size(); ++i) {
     Node& node = *nodes_[static_cast<size_t>(order_[i])];
@@ -456,7 +464,14 @@ void Simulation::buildSchedule() {
     e.node = &node;
     e.inst = node.inst.get();
     e.update = node.inst && !node.level2;
-    node.entry = &e;
+    if (e.inst != nullptr) {
+      e.function = e.inst->plugin().function();
+      e.ctx = &e.inst->context();
+      e.time = e.inst->timeSlot();
+      e.stepKind = &e.inst->simInfo().StepKind;
+      e.flags = e.inst->hitFlags();
+    }
+    all_.push_back(&e);
     e.copyBegin = copies_.size();
     if (node.inst && !node.level2) {
       double* dst = node.inst->u();
@@ -480,18 +495,25 @@ void Simulation::buildSchedule() {
     e.taskBegin = tasks_.size();
     if (node.inst) {
       tasks_.insert(tasks_.end(), node.tasks.begin(), node.tasks.end());
+      // The flag of each task, as checked when the block was started: the
+      // host writes through its own copy, whatever the block does to its
+      // task indices later.
+      for (size_t k = 0; k < node.tasks.size(); ++k) flagIndex_.push_back(node.inst->context().SampleTaskIndex[k]);
     } else {
       Task t;
       t.kind = node.spec->source.kind == SourceKind::Constant ? Task::EveryStep : Task::Continuous;
       tasks_.push_back(t);
+      flagIndex_.push_back(0);
     }
     e.taskEnd = tasks_.size();
+    for (size_t k = e.taskBegin; k < e.taskEnd; ++k) e.discrete = e.discrete || tasks_[k].kind == Task::Discrete;
     if (node.contStates > 0) {
       node.stateOffset = states;
       states += static_cast<size_t>(node.contStates);
-      contNodes_.push_back(&node);
+      contEntries_.push_back(&e);
     }
   }
+  nextHit_.assign(tasks_.size(), 0);
   for (Entry& e : schedule_)
     if (minor_[static_cast<size_t>(e.node->index)]) minorSchedule_.push_back(&e);
   x0_.assign(states, 0.0);
@@ -529,14 +551,34 @@ std::vector<CsvColumns> Simulation::logColumns() const {
 
 // ---------------------------------------------------------------------------
 // Running
+//
+// The calls of a step are made in passes over a list of schedule entries:
+// the outputs of every block with a hit, the updates, and the solver's
+// minor-step outputs and derivatives. A pass runs inside one protected
+// region (plgProtectedCall), not one per call: a block's plgErrMsgTxt
+// unwinds to it, and pass_.at names the block whose call was in progress.
+// A call that leaves an error status or warnings ends the region early;
+// the host reports them outside it and goes on with the next entry. A
+// successful call builds nothing.
 
-bool Simulation::setHits(Entry& e, int64_t n) {
+inline bool Simulation::setHits(Entry& e, int64_t n) {
+  if (!e.discrete) {
+    // Hits at every step.
+    if (e.flags != nullptr)
+      for (size_t i = e.taskBegin; i < e.taskEnd; ++i) e.flags[flagIndex_[i]] = 1;
+    e.hit = true;
+    return true;
+  }
   bool any = false;
-  int32_t* flags = e.inst != nullptr ? e.inst->hitFlags() : nullptr;
-  const int32_t* index = e.inst != nullptr ? e.inst->context().SampleTaskIndex : nullptr;
   for (size_t i = e.taskBegin; i < e.taskEnd; ++i) {
-    const bool hit = taskHit(tasks_[i], n);
-    if (flags != nullptr) flags[index[i - e.taskBegin]] = hit ? 1 : 0;
+    const Task& task = tasks_[i];
+    // Discrete hits counted down from the first one, without a division.
+    bool hit = true;
+    if (task.kind == Task::Discrete) {
+      hit = n == nextHit_[i];
+      if (hit) nextHit_[i] += task.period;
+    }
+    if (e.flags != nullptr) e.flags[flagIndex_[i]] = hit ? 1 : 0;
     any = any || hit;
   }
   e.hit = any;
@@ -544,74 +586,109 @@ bool Simulation::setHits(Entry& e, int64_t n) {
 }
 
 void Simulation::setMinorHits(Entry& e) {
-  if (e.inst == nullptr) return;
-  int32_t* flags = e.inst->hitFlags();
-  const int32_t* index = e.inst->context().SampleTaskIndex;
-  for (size_t i = e.taskBegin; i < e.taskEnd; ++i)
-    flags[index[i - e.taskBegin]] = tasks_[i].kind == Task::Discrete ? 0 : 1;
+  if (e.flags == nullptr) return;
+  for (size_t i = e.taskBegin; i < e.taskEnd; ++i) e.flags[flagIndex_[i]] = tasks_[i].kind == Task::Discrete ? 0 : 1;
 }
 
-void Simulation::copyInputs(const Entry& e) {
+inline void Simulation::copyInputs(const Entry& e) {
   for (size_t i = e.copyBegin; i < e.copyEnd; ++i) {
     const Copy& c = copies_[i];
-    memcpy(c.dst, c.src, c.count * sizeof(double));
+    if (c.count == 1)
+      memcpy(c.dst, c.src, sizeof(double));  // inline, the bits as they are
+    else
+      memcpy(c.dst, c.src, c.count * sizeof(double));
   }
 }
 
-int Simulation::callOutputs(Entry& e, double t, bool major) {
-  if (e.inst == nullptr) {
-    evalSource(e.node->spec->source, model_.step, t, e.node->y);
-    return ExitOk;
-  }
-  copyInputs(e);
-  e.inst->setTime(t);
-  e.inst->setStepKind(major ? 1 : 0);
-  CallResult r = e.inst->outputs();
-  ++calls_;
-  if (!r.ok()) return blockFailure(*e.node, r);
-  if (!r.warnings.empty()) warnings(*e.node, r);
-  return ExitOk;
+template <Simulation::PassKind kind>
+void Simulation::passBody(void* self) {
+  static_cast<Simulation*>(self)->passCalls<kind>();
 }
 
-int Simulation::derivatives(double t, bool major, double* k) {
-  for (Node* node : contNodes_) {
-    Instance& inst = *node->inst;
-    copyInputs(*node->entry);
-    inst.setTime(t);
-    inst.setStepKind(major ? 1 : 0);
-    CallResult r = inst.derivatives();
+template <Simulation::PassKind kind>
+void Simulation::passCalls() {
+  Pass& p = pass_;
+  const std::vector<std::string>& warned = pendingWarnings();
+  const double flag = kind == PassUpdates ? 105.0 : kind == PassDerivatives ? 106.0 : 104.0;
+  const int32_t stepKind = kind == PassUpdates || (kind != PassMinorOutputs && p.major) ? 1 : 0;
+  // The arguments of every call: the same host arrays for all blocks (the
+  // gateway reads the flag; the time goes in as well, as in a single call).
+  const axArray* rhs[4] = {argT_.get(), argEmpty_.get(), argEmpty_.get(), argFlag_.get()};
+  for (size_t i = p.at; i < p.count; ++i) {
+    Entry& e = *p.list[i];
+    if (kind == PassOutputs && !setHits(e, p.n)) continue;
+    if (kind == PassUpdates && !(e.hit && e.update)) continue;
+    if (kind == PassMinorOutputs) setMinorHits(e);
+    if (e.inst == nullptr) {
+      evalSource(e.node->spec->source, model_.step, p.t, e.node->y);
+      continue;
+    }
+    copyInputs(e);
+    if (kind != PassUpdates) *e.time = p.t;
+    // (An update leaves the time of the step's outputs call, the same t.)
+    *e.stepKind = stepKind;
+    p.at = i;
     ++calls_;
-    if (!r.ok()) return blockFailure(*node, r);
-    if (!r.warnings.empty()) warnings(*node, r);
-    memcpy(k + node->stateOffset, inst.dx(), static_cast<size_t>(node->contStates) * sizeof(double));
+    e.called = true;
+    *argTimePr_ = p.t;
+    *argFlagPr_ = flag;
+    BlockContext* ctx = e.ctx;
+    ctx->RootContext->ErrorStatus = nullptr;
+    axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(ctx)};
+    e.function(-1, lhs, 4, rhs);
+    if (kind == PassDerivatives)
+      memcpy(p.k + e.node->stateOffset, e.inst->dx(), static_cast<size_t>(e.node->contStates) * sizeof(double));
+    if (ctx->RootContext->ErrorStatus != nullptr || !warned.empty()) return;
   }
-  return ExitOk;
+  p.at = p.count;
+}
+
+template <Simulation::PassKind kind>
+int Simulation::runPass(const std::vector<Entry*>& list, double t, bool major, double* k) {
+  pass_.list = list.data();
+  pass_.count = list.size();
+  pass_.at = 0;
+  pass_.t = t;
+  pass_.major = major;
+  pass_.k = k;
+  for (;;) {
+    char message[4096];
+    const bool failed = plgProtectedCall(&Simulation::passBody<kind>, this, message, sizeof message) != 0;
+    if (!failed && pass_.at == pass_.count) return ExitOk;
+    // A call failed, left an error status or gave warnings.
+    Entry& e = *list[pass_.at];
+    CallResult r;
+    r.failed = failed;
+    if (failed) r.error = message;
+    r.status = e.ctx->RootContext->ErrorStatus;
+    r.warnings.swap(pendingWarnings());
+    if (!r.ok()) return blockFailure(*e.node, r);
+    warnings(*e.node, r);
+    ++pass_.at;
+  }
 }
 
 int Simulation::integrate(int64_t n) {
   const double h = model_.step;
   const double t0 = timeAt(n), t1 = timeAt(n + 1), tm = t0 + h / 2.0;
   const size_t count = x0_.size();
-  for (Node* node : contNodes_)
-    memcpy(x0_.data() + node->stateOffset, node->inst->x(), static_cast<size_t>(node->contStates) * sizeof(double));
+  for (Entry* e : contEntries_)
+    memcpy(x0_.data() + e->node->stateOffset, e->inst->x(), static_cast<size_t>(e->node->contStates) * sizeof(double));
   // Sets every continuous state to x0 + a·k.
   auto setStates = [&](double a, const double* k) {
-    for (Node* node : contNodes_) {
-      double* x = node->inst->x();
-      const size_t off = node->stateOffset;
-      for (int32_t i = 0; i < node->contStates; ++i) x[i] = x0_[off + i] + a * k[off + i];
+    for (Entry* e : contEntries_) {
+      double* x = e->inst->x();
+      const size_t off = e->node->stateOffset;
+      for (int32_t i = 0; i < e->node->contStates; ++i) x[i] = x0_[off + i] + a * k[off + i];
     }
   };
   // Outputs of the minor-step blocks at time t, then the derivatives.
   auto stage = [&](double t, double* k) {
-    for (Entry* e : minorSchedule_) {
-      setMinorHits(*e);
-      int rc = callOutputs(*e, t, false);
-      if (rc != ExitOk) return rc;
-    }
-    return derivatives(t, false, k);
+    int rc = runPass<PassMinorOutputs>(minorSchedule_, t, false, nullptr);
+    if (rc != ExitOk) return rc;
+    return runPass<PassDerivatives>(contEntries_, t, false, k);
   };
-  int rc = derivatives(t0, true, k1_.data());
+  int rc = runPass<PassDerivatives>(contEntries_, t0, true, k1_.data());
   if (rc != ExitOk) return rc;
   if (model_.solver == Solver::Euler) {
     setStates(h, k1_.data());
@@ -648,10 +725,22 @@ void Simulation::progress(int64_t n, bool last) {
 int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
   startClock_ = monotonicSeconds();
   lastShown_ = startClock_;
+  // The first hit of every discrete task: the first n >= 0 with n >= offset
+  // and n - offset a multiple of the period.
+  for (size_t i = 0; i < tasks_.size(); ++i) {
+    const Task& task = tasks_[i];
+    if (task.kind != Task::Discrete) continue;
+    int64_t first = task.offset;
+    if (first < 0) first = (first % task.period + task.period) % task.period;
+    nextHit_[i] = first;
+  }
   int rc = ExitOk;
+  int64_t guardCountdown = kGuardCheckSteps;
   for (int64_t n = 0; n <= lastStep_ && rc == ExitOk; ++n) {
     if (const int sig = interruptSignal()) {
       progress(0, true);
+      // A write outside a vector in the steps so far is reported first.
+      if ((rc = checkGuards()) != ExitOk) break;
       err_ << "blocksim: " << signalName(sig) << ": the run stopped "
            << (n == 0 ? std::string("before its first step") : "after the step at t = " + formatNumber(timeAt(n - 1)))
            << "\n";
@@ -659,11 +748,8 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
       break;
     }
     const double t = timeAt(n);
-    for (Entry& e : schedule_) {
-      if (!setHits(e, n)) continue;
-      if ((rc = callOutputs(e, t, true)) != ExitOk) break;
-    }
-    if (rc != ExitOk) break;
+    pass_.n = n;
+    if ((rc = runPass<PassOutputs>(all_, t, true, nullptr)) != ExitOk) break;
     if (csv != nullptr) {
       csv->writeRow(t);
       // A log nobody reads any more (a closed pipe, a full disk) ends the run.
@@ -673,21 +759,12 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
       }
     }
     if (plotData != nullptr) plotData->writeRow(t);
-    for (Entry& e : schedule_) {
-      if (!e.hit || !e.update) continue;
-      copyInputs(e);
-      e.inst->setStepKind(1);
-      CallResult r = e.inst->update();
-      ++calls_;
-      if (!r.ok()) {
-        rc = blockFailure(*e.node, r);
-        break;
-      }
-      if (!r.warnings.empty()) warnings(*e.node, r);
+    if ((rc = runPass<PassUpdates>(all_, t, true, nullptr)) != ExitOk) break;
+    if (n < lastStep_ && !contEntries_.empty()) rc = integrate(n);
+    if (rc == ExitOk && (--guardCountdown == 0 || n == lastStep_)) {
+      guardCountdown = kGuardCheckSteps;
+      rc = checkGuards();
     }
-    if (rc != ExitOk) break;
-    if (n < lastStep_ && !contNodes_.empty()) rc = integrate(n);
-    if (rc == ExitOk) rc = checkGuards();
     progress(n, false);
   }
   progress(0, true);
@@ -697,10 +774,11 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
 }
 
 int Simulation::checkGuards() {
-  // Every block called in this step: those with a hit, and those whose
-  // continuous states the solver called between steps.
+  // The zones of every block called since the last comparison, in block
+  // order: the first overwritten one names the block and the vector.
   for (Entry& e : schedule_) {
-    if (e.inst == nullptr || !(e.hit || e.node->contStates > 0)) continue;
+    if (!e.called) continue;
+    e.called = false;
     if (const char* vector = e.inst->guardViolation()) {
       CallResult r;
       r.wroteOutside = vector;

@@ -38,6 +38,13 @@ struct RunOptions {
 
 class Simulation {
  public:
+  // A run compares the guard zones of the blocks' vectors after every
+  // kGuardCheckSteps-th step, after its last step and before it stops for a
+  // signal: comparing every zone after every step would cost more than the
+  // calls of light blocks. A write outside a vector is then reported up to
+  // kGuardCheckSteps - 1 steps late, still naming the block and the vector.
+  static const int64_t kGuardCheckSteps = 128;
+
   Simulation(const Model& model, const RunOptions& options, std::ostream& err);
   ~Simulation();
   Simulation(const Simulation&) = delete;
@@ -90,18 +97,36 @@ class Simulation {
 
   // Reporting: each returns the status to pass on.
   int blockFailure(const Node& node, const CallResult& r);
-  int checkGuards();  // after each step: a vector's guard zone overwritten
+  // A vector's guard zone overwritten by a block called since the last
+  // check (kGuardCheckSteps).
+  int checkGuards();
   int modelMistake(int line, const std::string& what);
   int graphMistake(const GraphMistake& m) { return modelMistake(m.line, m.what); }
   void warnings(const Node& node, const CallResult& r);
   std::string label(const Node& node) const;
 
+  // The calls of a pass over schedule entries, in one protected region.
+  enum PassKind { PassOutputs, PassUpdates, PassMinorOutputs, PassDerivatives };
+  struct Pass {
+    Entry* const* list = nullptr;
+    size_t count = 0;
+    size_t at = 0;  // the entry being called; count once all are done
+    int64_t n = 0;  // the major step
+    double t = 0.0;
+    bool major = true;
+    double* k = nullptr;  // derivatives: where they go
+  };
+  template <PassKind kind>
+  int runPass(const std::vector<Entry*>& list, double t, bool major, double* k);
+  template <PassKind kind>
+  static void passBody(void* self);
+  template <PassKind kind>
+  void passCalls();
+
   bool setHits(Entry& e, int64_t n);
   void setMinorHits(Entry& e);
   void copyInputs(const Entry& e);
-  int callOutputs(Entry& e, double t, bool major);
   int integrate(int64_t n);
-  int derivatives(double t, bool major, double* k);
   void progress(int64_t n, bool last);
 
   const Model& model_;
@@ -117,10 +142,19 @@ class Simulation {
   std::vector<bool> minor_;  // evaluated in minor steps
   // The flat schedule of a step.
   std::vector<Entry> schedule_;
+  std::vector<Entry*> all_;  // every entry of schedule_
   std::vector<Entry*> minorSchedule_;
-  std::vector<Node*> contNodes_;
+  std::vector<Entry*> contEntries_;  // the blocks with continuous states
   std::vector<Copy> copies_;
   std::vector<Task> tasks_;
+  std::vector<int32_t> flagIndex_;  // the hit flag of each task
+  std::vector<int64_t> nextHit_;    // the next hit of each discrete task
+  // The gateway's arguments in a run: time, empty x and u, flag.
+  axArrayPtr argT_{axCreateDoubleMatrix(1, 1, 0)}, argEmpty_{axCreateDoubleMatrix(0, 0, 0)},
+      argFlag_{axCreateDoubleMatrix(1, 1, 0)};
+  double* argTimePr_ = axGetPr(argT_.get());
+  double* argFlagPr_ = axGetPr(argFlag_.get());
+  Pass pass_;
   // Solver work: all continuous states side by side.
   std::vector<double> x0_, k1_, k2_, k3_, k4_;
   double stop_ = 0.0;

@@ -115,6 +115,13 @@ TEST_F(Runner, HitsEachSampleTimeOfAMultiRateBlockAtItsOffset) {
   // Called only at its hits, outputs and update alike.
   EXPECT_EQ(logged("m 104 "), calls);
   EXPECT_EQ(logged("m 105 "), calls);
+
+  // The host sets the flags through the task indices it checked at the
+  // start, whatever the block writes into them later.
+  std::filesystem::remove(path("log.txt"));
+  r = run(std::string("stop_time = 1.2\nstep = 0.1\n\n") + probe("m", "[0, 2, 0, 0, 0.2, 0.1, 0.3, 0]", 3, "", "[6, 0, 2]"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(logged("m 104 "), calls);
 }
 
 TEST_F(Runner, RefusesASampleTimeOffTheBaseStep) {
@@ -246,13 +253,20 @@ TEST_F(Runner, ABlockErrorStopsTheRunKeepingTheCsvAndTerminatingEveryBlock) {
 #if !defined(__SANITIZE_ADDRESS__)
 // (Under AddressSanitizer the guard zones are poisoned and the write itself
 // is the report.)
-TEST_F(Runner, AWriteOutsideAVectorStopsTheRunAtTheEndOfItsStep) {
-  // p2 writes one element past y in mdlOutputs from t = 0.3 on.
-  Result r = run(chain("[3, 0.3, 2]"));
-  EXPECT_EQ(r.status, blocksim::ExitWroteOutside);
-  EXPECT_EQ(r.err, "blocksim: block 'p2' (runprobe): the block wrote outside y\n");
-  EXPECT_EQ(parseCsv(r.out).rows.size(), 4u);  // rows 0 to 0.3
-  for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
+TEST_F(Runner, AWriteOutsideAVectorStopsTheRunAtTheNextGuardCheck) {
+  // p2 writes one element past y in mdlOutputs from t = 0.3 on: found after
+  // the last step, or after step kGuardCheckSteps - 1 of a longer run.
+  const size_t check = static_cast<size_t>(blocksim::Simulation::kGuardCheckSteps);
+  for (const char* stop : {"1", "100"}) {
+    std::string model = chain("[3, 0.3, 2]");
+    model.replace(model.find("stop_time = 1\n"), 14, std::string("stop_time = ") + stop + "\n");
+    std::filesystem::remove(path("log.txt"));
+    Result r = run(model);
+    EXPECT_EQ(r.status, blocksim::ExitWroteOutside);
+    EXPECT_EQ(r.err, "blocksim: block 'p2' (runprobe): the block wrote outside y\n");
+    EXPECT_EQ(parseCsv(r.out).rows.size(), std::string(stop) == "1" ? 11u : check) << stop;
+    for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
+  }
 }
 #endif
 

@@ -6,7 +6,8 @@
 //      x = u (a unit delay), 3 y = (t, StepKind), 4 y[0] = 1 + sum(u);
 //   3. [how, time, where]: from time t on, fail with plgErrMsgTxt (how 1),
 //      an ErrorStatus text (how 2), a write one past y (how 3), a crash
-//      (how 4: SIGSEGV) or a hang (how 5) in the sizes call (where 0), flag 102 (1),
+//      (how 4: SIGSEGV), a hang (how 5) or a task index far outside the hit
+//      flags (how 6) in the sizes call (where 0), flag 102 (1),
 //      mdlOutputs (2), mdlUpdate (3), mdlDerivatives (4) or mdlTerminate (5);
 //   4. a file to which every call appends "PATH FLAG T STEPKIND HITS...".
 #include <signal.h>
@@ -34,8 +35,10 @@ void log(BlockContext* S, int flag) {
   if (f == nullptr) return;
   fprintf(f, "%s %d %.17g %d", S->BlockPath, flag, flag == 0 ? 0.0 : blockTime(S), S->SimInfo->StepKind);
   if (flag != 0 && flag != 101)
-    for (int32_t i = 0; i < S->SizesVector[NumSampleTimes]; ++i)
-      fprintf(f, " %d", S->SimInfo->SampleHitFlags[S->SampleTaskIndex[i]]);
+    for (int32_t i = 0; i < S->SizesVector[NumSampleTimes]; ++i) {
+      const int32_t k = S->SampleTaskIndex[i];  // (how 6 moves it out of range)
+      fprintf(f, " %d", k >= 0 && k < S->SizesVector[NumSampleTimes] ? S->SimInfo->SampleHitFlags[k] : -1);
+    }
   fprintf(f, "\n");
   fclose(f);
 }
@@ -49,6 +52,10 @@ void maybeFail(BlockContext* S, int where) {
   while (how == 5) pause();
   if (how == 3) {
     if (S->OutputVector != nullptr) S->OutputVector[S->SizesVector[NumOutputs]] = 7.0;
+    return;
+  }
+  if (how == 6) {
+    if (S->SampleTaskIndex != nullptr) S->SampleTaskIndex[0] = 1 << 20;
     return;
   }
   setErrorStatus(S, "probe status");
