@@ -65,7 +65,12 @@ int run(int argc, char** argv) {
   double stop = 0.0;
   run->add_option("MODEL", model, "the model (TOML)")->required();
   CLI::Option* stopOption = run->add_option("--stop", stop, "stop time (instead of the model's stop_time)");
-  run->add_option("--output,-o", options.outputPath, "CSV file (default: standard output)");
+  run->add_option("--output,-o", options.outputPath,
+                  "CSV file (default: standard output); a name ending in .npy writes a NumPy .npy file instead, "
+                  "its column names in NAME.npy.columns.txt");
+  run->add_option("--stride", options.stride, "log every Nth step (steps 0, N, 2N, ...) instead of the model's "
+                                              "[output] stride")
+      ->check(CLI::Range(int64_t(1), int64_t(1000000000000)));
   run->add_option("--plot", options.plotPath, "draw the logged signals into this PNG (gnuplot)");
   run->add_option("--plugin-dir", pluginDir, pluginDirHelp);
   run->add_flag("--allow-outside-writes", options.writeAnywhere,

@@ -1,5 +1,5 @@
 // The CSV log of `blocksim run`: a header "time,NAME[0],..." and one row per
-// major step. Rows are built in one reused buffer, so writing a row does not
+// logged major step. Rows are built in one reused buffer, so writing a row does not
 // allocate once the first row has been written.
 #ifndef BLOCKSIM_CSV_H
 #define BLOCKSIM_CSV_H
@@ -21,7 +21,17 @@ struct CsvColumns {
   size_t count = 0;
 };
 
-class CsvWriter {
+// A log of a run: a row per logged step.
+class LogWriter {
+ public:
+  virtual ~LogWriter() = default;
+  virtual void writeRow(double time) = 0;
+  virtual void flush() = 0;
+  // False once writing has failed (a full disk, a closed pipe).
+  virtual bool good() const = 0;
+};
+
+class CsvWriter : public LogWriter {
  public:
   // Rows go to every stream given (the log and, for a plot, a copy).
   explicit CsvWriter(std::vector<std::ostream*> streams) : streams_(std::move(streams)) {}
@@ -29,10 +39,9 @@ class CsvWriter {
   void setColumns(std::vector<CsvColumns> columns) { columns_ = std::move(columns); }
   const std::vector<CsvColumns>& columns() const { return columns_; }
   void writeHeader();
-  void writeRow(double time);
-  void flush();
-  // False once a stream has failed (a full disk, a closed pipe).
-  bool good() const;
+  void writeRow(double time) override;
+  void flush() override;
+  bool good() const override;
 
  private:
   void emit();

@@ -587,8 +587,16 @@ class Reader {
   void readOutput(const toml::table& out) {
     for (auto&& [key, value] : out) {
       std::string k(key.str());
+      if (k == "stride") {
+        const toml::value<int64_t>* n = value.as_integer();
+        if (n == nullptr || n->get() < 1 || static_cast<double>(n->get()) > kMaxSteps)
+          mistake(lineOf(value), "stride must be a whole number from 1 to 1e12");
+        else
+          m_.stride = n->get();
+        continue;
+      }
       if (k != "signals") {
-        mistake(static_cast<int>(key.source().begin.line), "unknown key '" + k + "' in [output] (signals)");
+        mistake(static_cast<int>(key.source().begin.line), "unknown key '" + k + "' in [output] (signals, stride)");
         continue;
       }
       m_.signalsGiven = true;

@@ -96,6 +96,7 @@ struct Model {
   bool signalsGiven = false;  // [output] signals; otherwise every block with outputs
   std::vector<SignalRef> signals;
   int signalsLine = 0;
+  int64_t stride = 1;  // [output] stride: a row every stride-th step
   // Bytes the parameters and host source data take, counted against the
   // memory limit; the run counts the blocks' vectors after them.
   uint64_t memoryUsed = 0;

@@ -6,12 +6,18 @@
 #include <memory>
 #include <ostream>
 
+#include "npy.h"
 #include "outfile.h"
 #include "plot.h"
 
 namespace blocksim {
 
 namespace {
+
+bool isNpy(const std::string& path) { return path.size() > 4 && path.compare(path.size() - 4, 4, ".npy") == 0; }
+
+// The file beside a .npy log that names its columns.
+std::string columnsPath(const std::string& npy) { return npy + ".columns.txt"; }
 
 // The checks of where the outputs go, made before anything runs: never onto
 // the model, never both outputs into one file, the picture only into a
@@ -20,10 +26,20 @@ std::string checkOutputPaths(const std::string& modelPath, const RunOptions& opt
   const std::string model = fileIdentity(modelPath);
   const std::string csv = options.outputPath.empty() ? std::string() : fileIdentity(options.outputPath);
   if (!csv.empty() && csv == model) return "--output " + options.outputPath + " is the model file";
+  std::string names;
+  if (isNpy(options.outputPath)) {
+    // Its header holds the row count, written afresh when the run ends.
+    struct stat st;
+    if (stat(options.outputPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+      return "--output " + options.outputPath + ": a .npy file is written to a regular file, not a pipe or device";
+    names = fileIdentity(columnsPath(options.outputPath));
+    if (!names.empty() && names == model) return "--output: " + columnsPath(options.outputPath) + " is the model file";
+  }
   if (options.plotPath.empty()) return std::string();
   const std::string plot = fileIdentity(options.plotPath);
   if (!plot.empty() && plot == model) return "--plot " + options.plotPath + " is the model file";
   if (!plot.empty() && plot == csv) return "--plot and --output name the same file";
+  if (!plot.empty() && plot == names) return "--plot names the column file of --output";
   struct stat st;
   if (stat(options.plotPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
     return "--plot " + options.plotPath + " is not a regular file";
@@ -77,20 +93,34 @@ int runChecked(const std::string& modelPath, const RunOptions& options, std::ost
     sim.terminate();
     return rc;
   }
-  OutputFile file;
-  std::ostream* log = &out;
-  if (!options.outputPath.empty()) {
-    why = file.open(options.outputPath);
-    if (!why.empty()) {
-      err << "blocksim: cannot write " << options.outputPath << ": " << why << "\n";
-      sim.terminate();
-      return ExitOutputFailed;
-    }
-    log = &file.stream();
+  // The log: CSV, or a .npy file with its column names beside it.
+  const bool npy = isNpy(options.outputPath);
+  OutputFile file, namesFile;
+  auto open = [&](OutputFile& f, const std::string& path) {
+    why = f.open(path);
+    if (!why.empty()) err << "blocksim: cannot write " << path << ": " << why << "\n";
+    return why.empty();
+  };
+  if (!options.outputPath.empty() &&
+      (!open(file, options.outputPath) || (npy && !open(namesFile, columnsPath(options.outputPath))))) {
+    sim.terminate();
+    return ExitOutputFailed;
   }
-  CsvWriter csv({log});
-  csv.setColumns(sim.logColumns());
-  csv.writeHeader();
+  std::ostream* stream = options.outputPath.empty() ? &out : &file.stream();
+  const std::vector<CsvColumns> logged = sim.logColumns();
+  std::unique_ptr<LogWriter> log;
+  if (npy) {
+    auto writer = std::make_unique<NpyWriter>(*stream);
+    writer->setColumns(logged);
+    writer->writeHeader(static_cast<uint64_t>(sim.loggedRows()));
+    namesFile.stream() << writer->columnNames();
+    log = std::move(writer);
+  } else {
+    auto writer = std::make_unique<CsvWriter>(std::vector<std::ostream*>{stream});
+    writer->setColumns(logged);
+    writer->writeHeader();
+    log = std::move(writer);
+  }
   // The plot reads a copy of its own, with only the outputs it draws.
   TempDir plotDir;
   std::ofstream plotStream;
@@ -103,7 +133,7 @@ int runChecked(const std::string& modelPath, const RunOptions& options, std::ost
       sim.terminate();
       return ExitPlotFailed;
     }
-    std::vector<CsvColumns> drawn = plotColumns(csv.columns(), err);
+    std::vector<CsvColumns> drawn = plotColumns(logged, err);
     size_t column = 2;
     for (const CsvColumns& c : drawn) {
       panels.push_back(PlotPanel{c.name, column, c.count});
@@ -113,17 +143,21 @@ int runChecked(const std::string& modelPath, const RunOptions& options, std::ost
     plotData->setColumns(drawn);
     plotData->writeHeader();
   }
-  rc = sim.run(&csv, plotData.get());
-  csv.flush();
+  rc = sim.run(log.get(), plotData.get());
+  log->flush();
   int trc = sim.terminate();
   if (rc == ExitOk) rc = trc;
-  if (!csv.good()) {
-    err << "blocksim: cannot write the CSV" << (options.outputPath.empty() ? "" : " to " + options.outputPath) << "\n";
+  if (!log->good() || (npy && !namesFile.stream().good())) {
+    err << "blocksim: cannot write " << (npy ? options.outputPath : "the CSV")
+        << (options.outputPath.empty() || npy ? "" : " to " + options.outputPath) << "\n";
     if (rc == ExitOk) rc = ExitOutputFailed;
   }
   // The rows written so far are kept, also after an error or an interrupt.
   if (!options.outputPath.empty() && !file.commit(why)) {
     err << "blocksim: cannot write " << options.outputPath << ": " << why << "\n";
+    if (rc == ExitOk) rc = ExitOutputFailed;
+  } else if (npy && !namesFile.commit(why)) {
+    err << "blocksim: cannot write " << columnsPath(options.outputPath) << ": " << why << "\n";
     if (rc == ExitOk) rc = ExitOutputFailed;
   }
   if (rc == ExitOk && plotData) {

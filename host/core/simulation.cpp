@@ -722,7 +722,7 @@ void Simulation::progress(int64_t n, bool last) {
   err_ << line << std::flush;
 }
 
-int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
+int Simulation::run(LogWriter* log, LogWriter* plotData) {
   startClock_ = monotonicSeconds();
   lastShown_ = startClock_;
   // The first hit of every discrete task: the first n >= 0 with n >= offset
@@ -736,6 +736,8 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
   }
   int rc = ExitOk;
   int64_t guardCountdown = kGuardCheckSteps;
+  const int64_t stride = this->stride();
+  int64_t logCountdown = 1;  // steps to the next logged one
   for (int64_t n = 0; n <= lastStep_ && rc == ExitOk; ++n) {
     if (const int sig = interruptSignal()) {
       progress(0, true);
@@ -750,15 +752,18 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
     const double t = timeAt(n);
     pass_.n = n;
     if ((rc = runPass<PassOutputs>(all_, t, true, nullptr)) != ExitOk) break;
-    if (csv != nullptr) {
-      csv->writeRow(t);
-      // A log nobody reads any more (a closed pipe, a full disk) ends the run.
-      if (!csv->good()) {
-        rc = ExitOutputFailed;
-        break;
+    if (--logCountdown == 0) {
+      logCountdown = stride;
+      if (log != nullptr) {
+        log->writeRow(t);
+        // A log nobody reads any more (a closed pipe, a full disk) ends the run.
+        if (!log->good()) {
+          rc = ExitOutputFailed;
+          break;
+        }
       }
+      if (plotData != nullptr) plotData->writeRow(t);
     }
-    if (plotData != nullptr) plotData->writeRow(t);
     if ((rc = runPass<PassUpdates>(all_, t, true, nullptr)) != ExitOk) break;
     if (n < lastStep_ && !contEntries_.empty()) rc = integrate(n);
     if (rc == ExitOk && (--guardCountdown == 0 || n == lastStep_)) {
@@ -768,7 +773,7 @@ int Simulation::run(CsvWriter* csv, CsvWriter* plotData) {
     progress(n, false);
   }
   progress(0, true);
-  if (csv != nullptr) csv->flush();
+  if (log != nullptr) log->flush();
   if (plotData != nullptr) plotData->flush();
   return rc;
 }

@@ -34,6 +34,7 @@ struct RunOptions {
   bool writeAnywhere = false;  // blocks may write files outside the current folder
   uint64_t memoryLimit = kDefaultMemoryLimit;
   std::vector<std::string> sets;  // --set NAME.params[K]=VALUE, NAME.KEY=VALUE
+  int64_t stride = 0;             // --stride N: log every Nth step (0: as the model says)
 };
 
 class Simulation {
@@ -54,12 +55,13 @@ class Simulation {
   // the widths and starts every block. Returns ExitOk, or the status of the
   // reported failure (the blocks started so far are terminated).
   int prepare();
-  // Runs the major steps 0 ... lastStep(), writing a row per step to csv (may
-  // be null) and to plotData (the plot's copy, may be null; its failure does
-  // not stop the run). Stops at a step boundary when SIGINT or SIGTERM asked
-  // it to (status 128 + the signal). Returns ExitOk or the status of the
-  // reported failure; the caller terminates.
-  int run(CsvWriter* csv, CsvWriter* plotData = nullptr);
+  // Runs the major steps 0 ... lastStep(), writing a row to log (may be
+  // null) and to plotData (the plot's copy, may be null; its failure does
+  // not stop the run) at every stride()-th step from step 0. Stops at a step
+  // boundary when SIGINT or SIGTERM asked it to (status 128 + the signal).
+  // Returns ExitOk or the status of the reported failure; the caller
+  // terminates.
+  int run(LogWriter* log, LogWriter* plotData = nullptr);
   // mdlTerminate for every started block that has not had it. Returns ExitOk
   // or the status of a failure it reported.
   int terminate();
@@ -68,6 +70,10 @@ class Simulation {
   std::vector<CsvColumns> logColumns() const;
   const std::vector<int>& order() const { return order_; }
   int64_t lastStep() const { return lastStep_; }
+  // Rows are logged at steps 0, stride(), 2 stride(), ...: loggedRows() of
+  // them in a complete run.
+  int64_t stride() const { return options_.stride > 0 ? options_.stride : model_.stride; }
+  int64_t loggedRows() const { return lastStep_ / stride() + 1; }
   double timeAt(int64_t n) const;
   uint64_t blockCalls() const { return calls_; }
   Instance* instance(int block) const;

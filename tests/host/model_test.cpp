@@ -43,7 +43,7 @@ TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "param = [1]\n",
                  {"7: unknown key 'param' in a plug-in block (name, plugin, params, inputs)"});
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "[output]\nsignal = ['p']\n",
-                 {"8: unknown key 'signal' in [output] (signals)"});
+                 {"8: unknown key 'signal' in [output] (signals, stride)"});
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "[[block]]\nname = 's'\nsource = 'sine'\nfrequency = 1\n"
                  "inputs = ['p']\nperiod = 2\n",
                  {"11: a host source takes no inputs",
@@ -55,9 +55,10 @@ TEST_F(ModelMistakes, WrongTypesAndValues) {
                  {"1: stop_time must be a finite number of at least 0", "2: step must be a number",
                   "3: solver must be \"euler\" or \"rk4\", not \"heun\""});
   expectMistakes("stop_time = 1\n" + kProbe, {"1: the model has no step (the base step of the simulation)"});
-  expectMistakes("step = 0\nblock = 3\n[output]\nsignals = 'p'\n",
+  expectMistakes("step = 0\nblock = 3\n[output]\nsignals = 'p'\nstride = 0\n",
                  {"1: step must be a finite number greater than 0", "2: blocks are written as [[block]] tables",
-                  "4: signals must be an array of block names"});
+                  "4: signals must be an array of block names", "5: stride must be a whole number from 1 to 1e12"});
+  expectMistakes("step = 0.1\n[output]\nstride = 2.0\n", {"3: stride must be a whole number from 1 to 1e12"});
   expectMistakes("step = 0.1\n[[block]]\nname = 5\nplugin = 'runprobe'\nparams = 3\ninputs = 'q'\n",
                  {"3: name must be a string", "5: params must be an array of parameter values",
                   "6: inputs must be an array of references such as \"name\" or \"name[0]\""});

@@ -5,12 +5,14 @@
 #include <math.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 
+#include "npy.h"
 #include "run_support.h"
 #include "step.h"
 
@@ -357,6 +359,68 @@ TEST_F(Runner, WritesShortestNumbersAndTheChosenSignals) {
   r = run("stop_time = 5\nstep = 0.3\n\n[[block]]\nname = \"c\"\nsource = \"constant\"\nvalue = 1\n", options);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "time,c[0]\n0,1\n0.3,1\n0.6,1\n0.8999999999999999,1\n");
+}
+
+// Every Nth step logged, from the model or the command line; as CSV or as a
+// .npy file (the run's doubles, its column names beside it), whose header
+// gives the rows of a run that ended early.
+TEST_F(Runner, LogsEveryNthStepAsCsvOrNpy) {
+  const std::string model = std::string(kHead) + "[[block]]\nname = \"c\"\nsource = \"constant\"\n" +
+                            "value = [0.1, -2.5e-7]\n\n" + probe("q", "[0, 2, 0, 0]", 3) +
+                            probe("f", "[0, 0, 0, 0]", 0, "", "[1, 0.9, 2]") + "[output]\nstride = 4\n";
+  Result r = run(model);
+  EXPECT_EQ(r.status, 1) << "f fails at t = 0.9";
+  EXPECT_EQ(r.out, "time,c[0],c[1],q[0],q[1]\n0,0.1,-2.5e-07,0,1\n0.4,0.1,-2.5e-07,0.4,1\n0.8,0.1,-2.5e-07,0.8,1\n");
+  RunOptions options;
+  options.stride = 5;
+  r = run(model, options);
+  EXPECT_EQ(parseCsv(r.out).column("time"), (std::vector<double>{0, 0.5}));
+
+  // The same run as .npy: the rows before the failure, in the CSV's columns.
+  options.stride = 0;
+  options.outputPath = path("out.npy");
+  r = run(model, options);
+  EXPECT_EQ(r.status, 1);
+  std::ifstream in(path("out.npy"), std::ios::binary);
+  const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string header = blocksim::npyHeader(3, 5);
+  ASSERT_EQ(data.size(), header.size() + 3 * 5 * sizeof(double));
+  EXPECT_EQ(data.substr(0, header.size()), header);
+  const double want[3][5] = {{0, 0.1, -2.5e-7, 0, 1}, {0.4, 0.1, -2.5e-7, 0.4, 1}, {0.8, 0.1, -2.5e-7, 0.8, 1}};
+  EXPECT_EQ(memcmp(data.data() + header.size(), want, sizeof want), 0);
+  std::ifstream names(path("out.npy.columns.txt"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(names), {}), "time\nc[0]\nc[1]\nq[0]\nq[1]\n");
+
+  // The header holds the row count: a .npy log to a pipe is refused.
+  ASSERT_EQ(mkfifo(path("pipe.npy").c_str(), 0600), 0);
+  options.outputPath = path("pipe.npy");
+  r = run(model, options);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "blocksim: --output " + path("pipe.npy") +
+                       ": a .npy file is written to a regular file, not a pipe or device\n");
+}
+
+// The .npy header (format 1.0): magic, version, the little-endian length of
+// its text, the text padded with spaces to a multiple of 64 bytes and a line
+// feed; written again with fewer rows, it keeps its length.
+TEST(NpyHeader, IsNumPysVersionOneHeader) {
+  const std::string text = "{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2), }";
+  const std::string h = blocksim::npyHeader(3, 2);
+  ASSERT_EQ(h.size(), 128u);
+  EXPECT_EQ(h.substr(0, 10), std::string("\x93NUMPY\x01\x00\x76\x00", 10));
+  EXPECT_EQ(h.substr(10), text + std::string(128 - 11 - text.size(), ' ') + "\n");
+  struct Case {
+    uint64_t rows, columns;
+  } cases[] = {{0, 1}, {1000000000001, 4194305}, {18446744073709551615ull, 1}};
+  for (const Case& c : cases) {
+    const std::string big = blocksim::npyHeader(c.rows, c.columns);
+    EXPECT_EQ(big.size() % 64, 0u) << c.rows;
+    EXPECT_EQ(static_cast<unsigned char>(big[8]) + 256u * static_cast<unsigned char>(big[9]), big.size() - 10);
+    const std::string fewer = blocksim::npyHeader(c.rows / 7, c.columns, big.size());
+    EXPECT_EQ(fewer.size(), big.size());
+    EXPECT_NE(fewer.find("'shape': (" + std::to_string(c.rows / 7) + ", " + std::to_string(c.columns) + "), }  "),
+              std::string::npos);
+  }
 }
 
 TEST_F(Runner, ComputesTheHostSources) {
