@@ -116,12 +116,7 @@ int Simulation::modelMistake(int line, const std::string& what) {
   return ExitMistake;
 }
 
-double Simulation::timeAt(int64_t n) const {
-  // With a step of 1/N the times are n/N, correctly rounded (0.3, not
-  // 0.30000000000000004 as 3 * 0.1 gives).
-  if (stepsPerSecond_ > 0.0) return static_cast<double>(n) / stepsPerSecond_;
-  return static_cast<double>(n) * model_.step;
-}
+double Simulation::timeAt(int64_t n) const { return timeOf(static_cast<double>(n)); }
 
 Instance* Simulation::instance(int block) const { return nodes_[static_cast<size_t>(block)]->inst.get(); }
 const double* Simulation::outputs(int block) const { return nodes_[static_cast<size_t>(block)]->y; }
@@ -735,6 +730,7 @@ int Simulation::run(LogWriter* log, LogWriter* plotData) {
     nextHit_[i] = first;
   }
   int rc = ExitOk;
+  double steps = 0.0;  // n as a double (exact: n < 2^53), without a conversion per step
   int64_t guardCountdown = kGuardCheckSteps;
   const int64_t stride = this->stride();
   int64_t logCountdown = 1;  // steps to the next logged one
@@ -749,7 +745,8 @@ int Simulation::run(LogWriter* log, LogWriter* plotData) {
       rc = ExitSignalBase + sig;
       break;
     }
-    const double t = timeAt(n);
+    const double t = timeOf(steps);
+    steps += 1.0;
     pass_.n = n;
     if ((rc = runPass<PassOutputs>(all_, t, true, nullptr)) != ExitOk) break;
     if (--logCountdown == 0) {

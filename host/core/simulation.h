@@ -134,6 +134,10 @@ class Simulation {
   void copyInputs(const Entry& e);
   int integrate(int64_t n);
   void progress(int64_t n, bool last);
+  // The time of step n, given as a double: n/N, correctly rounded, when the
+  // step is 1/N for a whole N (0.3, not 0.30000000000000004 as 3 * 0.1
+  // gives); else n * step.
+  double timeOf(double n) const { return stepsPerSecond_ > 0.0 ? n / stepsPerSecond_ : n * model_.step; }
 
   const Model& model_;
   RunOptions options_;
