@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Turns kivrel_bench's JSON output into the summary table (markdown).
+"""Turns the benchmarks' JSON output into the summary tables (markdown).
 
-   report.py RESULT.json [TITLE]
+   report.py KIVREL.json HOST.json [TITLE]
 
-CPU time is used throughout: on a shared machine it is steadier than wall time.
+KIVREL.json from kivrel_bench (gateway, blocks, generator), HOST.json from
+host_bench (the host). CPU time is used throughout: on a shared machine it is
+steadier than wall time.
 """
 import json
 import sys
@@ -11,8 +13,9 @@ import sys
 
 def main():
     data = json.load(open(sys.argv[1]))
-    title = sys.argv[2] if len(sys.argv) > 2 else sys.argv[1]
-    b = {r["name"]: r for r in data["benchmarks"] if r.get("run_type", "iteration") == "iteration"}
+    host = json.load(open(sys.argv[2]))
+    title = sys.argv[3] if len(sys.argv) > 3 else sys.argv[1]
+    b = {r["name"]: r for r in data["benchmarks"] + host["benchmarks"] if r.get("run_type", "iteration") == "iteration"}
 
     def ns(name):
         r = b[name]
@@ -66,17 +69,39 @@ def main():
     print("Worst ratios to the floor: " +
           ", ".join(f"{blk} {kind} W={w} ({r:.1f}×)" for r, blk, kind, w in worst[:6]) + "\n")
 
-    print("**3. Host** (bench/model20.toml: 20 plug-in blocks, 20001 steps)\n")
-    run = b["host/run_model20"]
-    bare = b["host/bare_model20"]
-    t_run, t_bare = ns("host/run_model20"), ns("host/bare_model20")
-    share = (t_run - t_bare) / t_run * 100
-    print("| measure | value |\n|---|---:|")
-    print(f"| blocksim run (Simulation::run) | {t_run / 1e6:.1f} ms, {run['calls'] / 1e6:.2f} M block-calls/s |")
-    print(f"| the same calls bare | {t_bare / 1e6:.1f} ms, {bare['calls'] / 1e6:.2f} M block-calls/s |")
-    print(f"| host share of the run time | {share:.0f} % |")
-    print(f"| allocations during the run | {int(run['allocs_per_run'])} |")
-    print(f"| loading all 22 plug-ins (dlopen, symbols, dlclose) | {ns('host/load_22_plugins') / 1e6:.2f} ms |")
+    print("**3. Host** (`blocksim run` as Simulation::run, nothing logged, against the same plug-in calls "
+          "made bare: `bare` never copies the inputs, so the blocks compute on zeros; `bare, data` copies "
+          "each block's inputs first as the run does, so the blocks compute on the run's data)\n")
+    print("| model | calls per run | run | bare | bare, data | host ns per call (bare / data) "
+          "| host share (bare / data) | ns per block per step | allocations | memory growth |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    models = [("model20", "bench/model20.toml: 20 blocks, 20001 steps"),
+              ("model20w64", "bench/model20w64.toml: the same 64 wide"),
+              ("chain20", "bench/chain20.toml: 20 light blocks, 10^6 steps")]
+    for m, label in models:
+        run = b[f"host/run/{m}"]
+        t_run, t_bare, t_data = ns(f"host/run/{m}"), ns(f"host/bare/{m}"), ns(f"host/bare_data/{m}")
+        calls = run["calls_per_run"]
+        per_call = lambda base: (t_run - base) / calls
+        share = lambda base: (t_run - base) / t_run * 100
+        block_steps = calls / 2  # an outputs and an update call per block per step
+        print(f"| {label} | {calls:.0f} | {t_run / 1e6:.1f} ms | {t_bare / 1e6:.1f} ms | {t_data / 1e6:.1f} ms "
+              f"| {per_call(t_bare):.1f} / {per_call(t_data):.1f} | {share(t_bare):.0f} % / {share(t_data):.0f} % "
+              f"| {t_run / block_steps:.1f} | {int(run['allocs_per_run'])} | {int(run['rss_growth_kib'])} KiB |")
+    print()
+    print(f"Loading all 22 plug-ins (dlopen, symbols, dlclose): {ns('host/load_22_plugins') / 1e6:.2f} ms\n")
+
+    print("**Logging** (bench/chain20.toml, 10^5 steps, every output of every block: 35 values a row, "
+          "to /dev/null)\n")
+    print("| log | run | ns per logged value |\n|---|---:|---:|")
+    t_none = ns("host/log/none")
+    for key, label in [("none", "none"), ("csv", "CSV, every step"), ("csv_stride10", "CSV, every 10th step"),
+                       ("npy", ".npy, every step")]:
+        r = b[f"host/log/{key}"]
+        t = ns(f"host/log/{key}")
+        values = r["values_per_run"]
+        cost = f"{(t - t_none) / values:.1f}" if values > 0 else "–"
+        print(f"| {label} | {t / 1e6:.1f} ms | {cost} |")
     print()
 
     print("**4. Generator**\n")
