@@ -12,6 +12,7 @@
 //   host/bare_data/MODEL  the same, each call after its block's inputs are
 //                     copied from the outputs they come from (memcpy, as the
 //                     run copies them): the calls on the run's own data
+//   host/copies/MODEL these copies alone, without the calls
 //   host/log/KIND     10^5 steps of chain20 logging every output of every
 //                     block (35 values a row with the time) to /dev/null:
 //                     none, as CSV, as CSV every 10th step, as .npy
@@ -107,8 +108,11 @@ void hostRun(benchmark::State& state, const std::string& name) {
   state.counters["rss_growth_kib"] = static_cast<double>(growth);
 }
 
-// The same plug-in calls, bare; with copyInputs, on the data of the run.
-void hostBare(benchmark::State& state, const std::string& name, bool copyInputs) {
+// The same plug-in calls, bare (Calls); on the data of the run (Data); the
+// input copies of Data alone (Copies).
+enum class Bare { Calls, Data, Copies };
+
+void hostBare(benchmark::State& state, const std::string& name, Bare kind) {
   std::ostringstream err;
   blocksim::Simulation sim(model(name), runOptions(), err);
   if (sim.prepare() != 0) die(err.str());
@@ -138,7 +142,7 @@ void hostBare(benchmark::State& state, const std::string& name, bool copyInputs)
           call.copies.push_back(Copy{sim.outputs(r.source) + (r.whole ? 0 : r.begin), to, count});
           to += count;
         }
-      if (!copyInputs) call.copies.clear();
+      if (kind == Bare::Calls) call.copies.clear();
       blocks.push_back(call);
       instances.push_back(inst);
     }
@@ -159,13 +163,14 @@ void hostBare(benchmark::State& state, const std::string& name, bool copyInputs)
       for (const Call& c : blocks) {
         for (const Copy& k : c.copies) memcpy(k.to, k.from, k.count * sizeof(double));
         axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(c.ctx)};
-        c.fn(-1, lhs, 4, outputs);
+        if (kind != Bare::Copies) c.fn(-1, lhs, 4, outputs);
       }
       for (const Call& c : blocks) {
         for (const Copy& k : c.copies) memcpy(k.to, k.from, k.count * sizeof(double));
         axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(c.ctx)};
-        c.fn(-1, lhs, 4, updates);
+        if (kind != Bare::Copies) c.fn(-1, lhs, 4, updates);
       }
+      benchmark::ClobberMemory();
       calls += 2 * blocks.size();
     }
   }
@@ -254,12 +259,13 @@ int main(int argc, char** argv) {
     const std::string name = m;
     benchmark::RegisterBenchmark(("host/run/" + name).c_str(), [name](benchmark::State& s) { hostRun(s, name); })
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("host/bare/" + name).c_str(),
-                                 [name](benchmark::State& s) { hostBare(s, name, false); })
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("host/bare_data/" + name).c_str(),
-                                 [name](benchmark::State& s) { hostBare(s, name, true); })
-        ->Unit(benchmark::kMillisecond);
+    const std::pair<const char*, Bare> bares[] = {{"bare", Bare::Calls}, {"bare_data", Bare::Data}, {"copies", Bare::Copies}};
+    for (const auto& b : bares) {
+      const Bare kind = b.second;
+      benchmark::RegisterBenchmark((std::string("host/") + b.first + "/" + name).c_str(),
+                                   [name, kind](benchmark::State& s) { hostBare(s, name, kind); })
+          ->Unit(benchmark::kMillisecond);
+    }
   }
   const std::pair<const char*, Log> logs[] = {
       {"none", Log::None}, {"csv", Log::Csv}, {"csv_stride10", Log::CsvStride10}, {"npy", Log::Npy}};

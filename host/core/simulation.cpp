@@ -69,11 +69,11 @@ struct Simulation::Entry {
   int32_t* stepKind = nullptr;
   int32_t* flags = nullptr;  // its hit flags
   bool discrete = false;     // a task with hits at some steps only
-  size_t copyBegin = 0, copyEnd = 0;
+  const Copy* copyBegin = nullptr;  // its input pieces in copies_
+  const Copy* copyEnd = nullptr;
   size_t taskBegin = 0, taskEnd = 0;
   bool update = false;  // a level-1 plug-in: mdlUpdate at its hits
   bool hit = false;     // at the current major step
-  bool called = false;  // since its guard zones were last compared
 };
 
 Simulation::Simulation(const Model& model, const RunOptions& options, std::ostream& err)
@@ -452,6 +452,7 @@ void Simulation::buildSchedule() {
   all_.clear();
   minorSchedule_.clear();
   contEntries_.clear();
+  std::vector<std::pair<size_t, size_t>> copyRanges;  // of each entry, in copies_
   size_t states = 0;
   for (size_t i = 0; i < order_.size(); ++i) {
     Node& node = *nodes_[static_cast<size_t>(order_[i])];
@@ -467,7 +468,7 @@ void Simulation::buildSchedule() {
       e.flags = e.inst->hitFlags();
     }
     all_.push_back(&e);
-    e.copyBegin = copies_.size();
+    const size_t copyBegin = copies_.size();
     if (node.inst && !node.level2) {
       double* dst = node.inst->u();
       for (const auto& entry : node.spec->inputs) {
@@ -477,7 +478,7 @@ void Simulation::buildSchedule() {
           const size_t count = static_cast<size_t>(refWidth(r, outWidth_));
           if (count == 0) continue;
           const double* from = src.y + begin;
-          if (!copies_.empty() && copies_.size() > e.copyBegin && copies_.back().src + copies_.back().count == from &&
+          if (copies_.size() > copyBegin && copies_.back().src + copies_.back().count == from &&
               copies_.back().dst + copies_.back().count == dst)
             copies_.back().count += count;  // contiguous with the previous piece
           else
@@ -486,7 +487,7 @@ void Simulation::buildSchedule() {
         }
       }
     }
-    e.copyEnd = copies_.size();
+    copyRanges.push_back({copyBegin, copies_.size()});
     e.taskBegin = tasks_.size();
     if (node.inst) {
       tasks_.insert(tasks_.end(), node.tasks.begin(), node.tasks.end());
@@ -509,6 +510,10 @@ void Simulation::buildSchedule() {
     }
   }
   nextHit_.assign(tasks_.size(), 0);
+  for (size_t i = 0; i < schedule_.size(); ++i) {
+    schedule_[i].copyBegin = copies_.data() + copyRanges[i].first;
+    schedule_[i].copyEnd = copies_.data() + copyRanges[i].second;
+  }
   for (Entry& e : schedule_)
     if (minor_[static_cast<size_t>(e.node->index)]) minorSchedule_.push_back(&e);
   x0_.assign(states, 0.0);
@@ -586,8 +591,8 @@ void Simulation::setMinorHits(Entry& e) {
 }
 
 inline void Simulation::copyInputs(const Entry& e) {
-  for (size_t i = e.copyBegin; i < e.copyEnd; ++i) {
-    const Copy& c = copies_[i];
+  for (const Copy* p = e.copyBegin; p != e.copyEnd; ++p) {
+    const Copy& c = *p;
     if (c.count == 1)
       memcpy(c.dst, c.src, sizeof(double));  // inline, the bits as they are
     else
@@ -604,10 +609,12 @@ template <Simulation::PassKind kind>
 void Simulation::passCalls() {
   Pass& p = pass_;
   const std::vector<std::string>& warned = pendingWarnings();
-  const double flag = kind == PassUpdates ? 105.0 : kind == PassDerivatives ? 106.0 : 104.0;
   const int32_t stepKind = kind == PassUpdates || (kind != PassMinorOutputs && p.major) ? 1 : 0;
-  // The arguments of every call: the same host arrays for all blocks (the
-  // gateway reads the flag; the time goes in as well, as in a single call).
+  // The arguments of every call of the pass: the same host arrays for all
+  // blocks (the gateway reads the flag; the time goes in as well, as in a
+  // single call).
+  *argTimePr_ = p.t;
+  *argFlagPr_ = kind == PassUpdates ? 105.0 : kind == PassDerivatives ? 106.0 : 104.0;
   const axArray* rhs[4] = {argT_.get(), argEmpty_.get(), argEmpty_.get(), argFlag_.get()};
   for (size_t i = p.at; i < p.count; ++i) {
     Entry& e = *p.list[i];
@@ -624,11 +631,9 @@ void Simulation::passCalls() {
     *e.stepKind = stepKind;
     p.at = i;
     ++calls_;
-    e.called = true;
-    *argTimePr_ = p.t;
-    *argFlagPr_ = flag;
+    // (Every error status is clear here: the run cleared them at its start,
+    // and one a call leaves ends the run.)
     BlockContext* ctx = e.ctx;
-    ctx->RootContext->ErrorStatus = nullptr;
     axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(ctx)};
     e.function(-1, lhs, 4, rhs);
     if (kind == PassDerivatives)
@@ -729,6 +734,8 @@ int Simulation::run(LogWriter* log, LogWriter* plotData) {
     if (first < 0) first = (first % task.period + task.period) % task.period;
     nextHit_[i] = first;
   }
+  for (const Entry& e : schedule_)
+    if (e.ctx != nullptr) e.ctx->RootContext->ErrorStatus = nullptr;
   int rc = ExitOk;
   double steps = 0.0;  // n as a double (exact: n < 2^53), without a conversion per step
   int64_t guardCountdown = kGuardCheckSteps;
@@ -776,11 +783,11 @@ int Simulation::run(LogWriter* log, LogWriter* plotData) {
 }
 
 int Simulation::checkGuards() {
-  // The zones of every block called since the last comparison, in block
-  // order: the first overwritten one names the block and the vector.
+  // The zones of every plug-in block in block order: the first overwritten
+  // one names the block and the vector. (A block that was not called since
+  // the last check has intact zones, unless another block wrote there.)
   for (Entry& e : schedule_) {
-    if (!e.called) continue;
-    e.called = false;
+    if (e.inst == nullptr) continue;
     if (const char* vector = e.inst->guardViolation()) {
       CallResult r;
       r.wroteOutside = vector;

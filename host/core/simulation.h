@@ -103,8 +103,7 @@ class Simulation {
 
   // Reporting: each returns the status to pass on.
   int blockFailure(const Node& node, const CallResult& r);
-  // A vector's guard zone overwritten by a block called since the last
-  // check (kGuardCheckSteps).
+  // A vector's guard zone overwritten since the last check (kGuardCheckSteps).
   int checkGuards();
   int modelMistake(int line, const std::string& what);
   int graphMistake(const GraphMistake& m) { return modelMistake(m.line, m.what); }
