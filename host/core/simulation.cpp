@@ -68,7 +68,7 @@ struct Simulation::Entry {
   double* time = nullptr;  // the time the block reads
   int32_t* stepKind = nullptr;
   int32_t* flags = nullptr;  // its hit flags
-  bool discrete = false;     // a task with hits at some steps only
+  bool discrete = false;     // a task without a hit at some steps
   const Copy* copyBegin = nullptr;  // its input pieces in copies_
   const Copy* copyEnd = nullptr;
   size_t taskBegin = 0, taskEnd = 0;
@@ -502,7 +502,12 @@ void Simulation::buildSchedule() {
       flagIndex_.push_back(0);
     }
     e.taskEnd = tasks_.size();
-    for (size_t k = e.taskBegin; k < e.taskEnd; ++k) e.discrete = e.discrete || tasks_[k].kind == Task::Discrete;
+    // A discrete task of period 1 from step 0 or before has a hit at every
+    // step, as a task without a period.
+    for (size_t k = e.taskBegin; k < e.taskEnd; ++k) {
+      const Task& t = tasks_[k];
+      e.discrete = e.discrete || (t.kind == Task::Discrete && (t.period != 1 || t.offset > 0));
+    }
     if (node.contStates > 0) {
       node.stateOffset = states;
       states += static_cast<size_t>(node.contStates);
