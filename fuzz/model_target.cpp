@@ -9,6 +9,9 @@
 // reading /dev/stdin would wait forever for the fuzzer's input), and runs with
 // a plug-in given by path or the file writer, which writes files where its
 // parameter says.
+//
+// With KIVREL_FUZZ_TRACE set the mistakes, the statuses, the CSV rows and the
+// messages go to standard output (see plugin_target.cpp).
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -72,7 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string dir = envDir != nullptr ? envDir : KIVREL_PLUGIN_DIR;
   blocksim::Model model;
   std::vector<std::string> mistakes;
-  if (!blocksim::readModelText(text, "/nonexistent-kivrel-fuzz/model.toml", dir, model, mistakes)) {
+  const bool tracing = getenv("KIVREL_FUZZ_TRACE") != nullptr;
+  const bool read = blocksim::readModelText(text, "/nonexistent-kivrel-fuzz/model.toml", dir, model, mistakes);
+  if (tracing)
+    for (const std::string& m : mistakes) printf("mistake %s\n", m.c_str());
+  if (!read) {
     if (mistakes.empty()) {
       fprintf(stderr, "fuzz: a model was refused without a mistake\n");
       abort();
@@ -82,9 +89,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!runnable(model)) return 0;
   blocksim::RunOptions options;
   options.pluginDir = dir;
-  std::ostringstream err;
+  std::ostringstream err, rows;
+  blocksim::CsvWriter csv({&rows});
   blocksim::Simulation sim(model, options, err);
-  if (sim.prepare() == blocksim::RunOk && sim.lastStep() <= kMaxFuzzSteps) sim.run(nullptr);
-  sim.terminate();
+  const int prepared = sim.prepare();
+  int ran = -1;
+  if (prepared == blocksim::RunOk && sim.lastStep() <= kMaxFuzzSteps) {
+    if (tracing) {
+      csv.setColumns(sim.logColumns());
+      csv.writeHeader();
+    }
+    ran = sim.run(tracing ? &csv : nullptr);
+  }
+  const int terminated = sim.terminate();
+  if (tracing) {
+    csv.flush();
+    printf("prepare %d run %d terminate %d\n--- csv\n%s\n--- err\n%s\n--- end\n", prepared, ran, terminated,
+           rows.str().c_str(), err.str().c_str());
+    fflush(stdout);
+  }
   return 0;
 }

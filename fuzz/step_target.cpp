@@ -7,6 +7,9 @@
 // path would dlopen an arbitrary file), and `load sinkdump`, whose file name
 // parameter may be any path (the plug-in target fuzzes it in a folder of its
 // own).
+//
+// With KIVREL_FUZZ_TRACE set the exit status and what the script wrote go to
+// standard output (see plugin_target.cpp).
 #include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -66,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream out, err;
   const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
   int status = blocksim::runStepScript(in, out, err, dir != nullptr ? dir : KIVREL_PLUGIN_DIR);
+  if (getenv("KIVREL_FUZZ_TRACE") != nullptr) {
+    printf("status %d\n--- out\n%s\n--- err\n%s\n--- end\n", status, out.str().c_str(), err.str().c_str());
+    fflush(stdout);
+  }
   if (status < 0 || status > 3) {
     fprintf(stderr, "fuzz: blocksim step exit status %d\n", status);
     abort();
