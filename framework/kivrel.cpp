@@ -85,7 +85,7 @@ int32_t countPorts(void* ctx, int32_t count, int entry, void** records, size_t r
     *records = fresh;
   }
   S->SizesVector[entry] = count;
-  S->SizesVector[PortFlags] |= 2;
+  S->SizesVector[PortFlags] |= PortFlagCountsSet;
   return 1;
 }
 
@@ -114,7 +114,7 @@ BlockContext* commandLineContext(int nrhs, const axArray* prhs[]) {
   ::SimInfo* si = static_cast<::SimInfo*>(axCalloc(1, sizeof(::SimInfo)));
   S->RootContext = S;
   S->SimInfo = si;
-  si->RunMode = 1;
+  si->RunMode = RunModeOwnContext;
   S->SFcnParamsCount = count;
   S->PluginName = kBlockName;
   S->BlockPath = kBlockName;
@@ -148,7 +148,7 @@ void installCallbacks(BlockContext* S) {
   const Level2Block& b = kivrelBlock2;
   t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
   t.mdlSetInputPortWidth = reinterpret_cast<AnyCallback>(b.mdlSetInputPortDimensionInfo);
-  S->SizesVector[PortFlags] |= 1;
+  S->SizesVector[PortFlags] |= PortFlagDimsSetters;
   t.mdlSetInputPortSampleTime = reinterpret_cast<AnyCallback>(b.mdlSetInputPortSampleTime);
   t.mdlSetOutputPortSampleTime = reinterpret_cast<AnyCallback>(b.mdlSetOutputPortSampleTime);
   t.mdlSetInputPortComplexSignal = reinterpret_cast<AnyCallback>(b.mdlSetInputPortComplexSignal);
@@ -190,7 +190,7 @@ void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
 #if KIVREL_LEVEL == 2
     checkName(S);
 #else
-    if (S->SimInfo != nullptr && S->SimInfo->RunMode == 2) checkName(S);
+    if (S->SimInfo != nullptr && S->SimInfo->RunMode == RunModeNameCheck) checkName(S);
 #endif
     installCallbacks(S);
   } else {
@@ -208,9 +208,9 @@ void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
   plhs[0] = result;
   double* out = axGetPr(result);
   for (int i = 0; i < SizesVectorLength; ++i) out[i] = S->SizesVector[i];
-  S->SizesVector[OptionFlags] = static_cast<int32_t>(static_cast<uint32_t>(S->SizesVector[OptionFlags]) | 0x2000u);
-  const int unsignedEntries[] = {15, 16, 17, 18, OptionFlags};
-  for (int i : unsignedEntries) out[i] = static_cast<uint32_t>(S->SizesVector[i]);
+  S->SizesVector[OptionFlags] |= OptionSizesCallBit;
+  for (int i = FirstUnsignedEntry; i <= LastUnsignedEntry; ++i) out[i] = static_cast<uint32_t>(S->SizesVector[i]);
+  out[OptionFlags] = static_cast<uint32_t>(S->SizesVector[OptionFlags]);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,72 +233,72 @@ void directCall(BlockContext* S, int32_t flag) {
   CallbackTable& t = S->Callbacks;
   ::SimInfo* si = S->SimInfo;
   const int32_t port = S->SizesVector[ExchangeArg];
-  const bool dimsSetters = (S->SizesVector[PortFlags] & 1) != 0;
+  const bool dimsSetters = (S->SizesVector[PortFlags] & PortFlagDimsSetters) != 0;
   PortMethodTable* pm = S->PortMethods;
   switch (flag) {
-    case 101: b.mdlInitializeSampleTimes(S); break;
-    case 103: varHitStub(S); break;
-    case 104: b.mdlOutputs(S, port == -2 ? -2 : 0); break;
-    case 107: b.mdlTerminate(S); break;
-    case 108: zeroCrossingStub(S); break;
-    case 111: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
-    case 112: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
-    case 113:
+    case FlagInitializeSampleTimes: b.mdlInitializeSampleTimes(S); break;
+    case FlagGetTimeOfNextVarHit: varHitStub(S); break;
+    case FlagOutputs: b.mdlOutputs(S, port == OutputsTaskIndexRequest ? OutputsTaskIndexRequest : 0); break;
+    case FlagTerminate: b.mdlTerminate(S); break;
+    case FlagZeroCrossings: zeroCrossingStub(S); break;
+    case FlagSetWorkWidths: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
+    case FlagCheckParameters: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
+    case FlagSetInputPortDataType:
       viaSlot<PortValueFn>(S, t.mdlSetInputPortDataType, "Unexpected call to mdlSetInputPortDataType",
                            port, si->PortArgValue);
       break;
-    case 114:
+    case FlagSetOutputPortDataType:
       viaSlot<PortValueFn>(S, t.mdlSetOutputPortDataType, "Unexpected call to mdlSetOutputPortDataType",
                            port, si->PortArgValue);
       break;
-    case 115:
+    case FlagSetInputPortWidth:
       viaSlot<PortValueFn>(S, dimsSetters ? nullptr : t.mdlSetInputPortWidth,
                            "Unexpected call to mdlSetInputPortWidth", port, si->PortArgValue);
       break;
-    case 116:
+    case FlagSetOutputPortWidth:
       viaSlot<PortValueFn>(S, dimsSetters ? nullptr : t.mdlSetOutputPortWidth,
                            "Unexpected call to mdlSetOutputPortWidth", port, si->PortArgValue);
       break;
-    case 120:
+    case FlagSetInputPortComplexSignal:
       viaSlot<PortValueFn>(S, t.mdlSetInputPortComplexSignal,
                            "Unexpected call to mdlSetInputPortComplexSignal", port, si->PortArgValue);
       break;
-    case 121:
+    case FlagSetOutputPortComplexSignal:
       viaSlot<PortValueFn>(S, t.mdlSetOutputPortComplexSignal,
                            "Unexpected call to mdlSetOutputPortComplexSignal", port, si->PortArgValue);
       break;
-    case 122:
+    case FlagSetInputPortSampleTime:
       viaSlot<PortTimeFn>(S, t.mdlSetInputPortSampleTime, "Unexpected call to mdlSetInputPortSampleTime",
                           port, si->PortArgTimes[0], si->PortArgTimes[1]);
       break;
-    case 123:
+    case FlagSetOutputPortSampleTime:
       viaSlot<PortTimeFn>(S, t.mdlSetOutputPortSampleTime,
                           "Unexpected call to mdlSetOutputPortSampleTime", port, si->PortArgTimes[0],
                           si->PortArgTimes[1]);
       break;
-    case 126:
+    case FlagSetInputPortDimensionInfo:
       viaSlot<PortDimsFn>(S, dimsSetters ? t.mdlSetInputPortWidth : nullptr,
                           "Unexpected call to mdlSetInputPortDimensionInfo", port,
                           static_cast<const DimsInfo*>(si->PortArgDims));
       break;
-    case 127:
+    case FlagSetOutputPortDimensionInfo:
       viaSlot<PortDimsFn>(S, dimsSetters ? t.mdlSetOutputPortWidth : nullptr,
                           "Unexpected call to mdlSetOutputPortDimensionInfo", port,
                           static_cast<const DimsInfo*>(si->PortArgDims));
       break;
-    case 128:
+    case FlagSetInputPortFrameData:
       viaSlot<PortMethodFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetInputPortFrameData) : nullptr,
                             "Unexpected call to mdlSetInputPortFrameData", port, si->PortArgValue);
       break;
-    case 131:
+    case FlagSetDefaultPortDimensionInfo:
       viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortDimensionInfo) : nullptr,
                              "Unexpected call to mdlSetDefaultPortDimensionInfo");
       break;
-    case 132:
+    case FlagSetDefaultPortDataTypes:
       viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortDataTypes) : nullptr,
                              "Unexpected call to mdlSetDefaultPortDataTypes");
       break;
-    case 133:
+    case FlagSetDefaultPortComplexSignals:
       viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortComplexSignals) : nullptr,
                              "Unexpected call to mdlSetDefaultPortComplexSignals");
       break;
@@ -311,28 +311,28 @@ void directCall(BlockContext* S, int32_t flag) {
   CallbackTable& t = S->Callbacks;
   int32_t* exchange = &S->SizesVector[ExchangeArg];
   switch (flag) {
-    case 101: b.mdlInitializeSampleTimes(S); break;
-    case 102: b.mdlInitializeConditions(S->StateVector, S); break;
-    case 103: varHitStub(S); break;
-    case 104: b.mdlOutputs(S->OutputVector, S->StateVector, S->InputVector, S, 0); break;
-    case 105: b.mdlUpdate(S->StateVector, S->InputVector, S, 0); break;
-    case 106: b.mdlDerivatives(S->DerivVector, S->StateVector, S->InputVector, S, 0); break;
-    case 107: b.mdlTerminate(S); break;
-    case 108: zeroCrossingStub(S); break;
-    case 109:
+    case FlagInitializeSampleTimes: b.mdlInitializeSampleTimes(S); break;
+    case FlagInitializeConditions: b.mdlInitializeConditions(S->StateVector, S); break;
+    case FlagGetTimeOfNextVarHit: varHitStub(S); break;
+    case FlagOutputs: b.mdlOutputs(S->OutputVector, S->StateVector, S->InputVector, S, 0); break;
+    case FlagUpdate: b.mdlUpdate(S->StateVector, S->InputVector, S, 0); break;
+    case FlagDerivatives: b.mdlDerivatives(S->DerivVector, S->StateVector, S->InputVector, S, 0); break;
+    case FlagTerminate: b.mdlTerminate(S); break;
+    case FlagZeroCrossings: zeroCrossingStub(S); break;
+    case FlagGetInputPortWidth:
       if (t.mdlGetInputPortWidth != nullptr)
         *exchange = reinterpret_cast<PortWidthFn>(t.mdlGetInputPortWidth)(S, *exchange);
       else
         setErrorStatus(S, "Unexpected call to mdlGetInputPortWidth");
       break;
-    case 110:
+    case FlagGetOutputPortWidth:
       if (t.mdlGetOutputPortWidth != nullptr)
         *exchange = reinterpret_cast<PortWidthFn>(t.mdlGetOutputPortWidth)(S, *exchange);
       else
         setErrorStatus(S, "Unexpected call to mdlGetOutputPortWidth");
       break;
-    case 111: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
-    case 112: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
+    case FlagSetWorkWidths: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
+    case FlagCheckParameters: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
     default: setErrorStatus(S, "Invalid flag encountered in kivrel"); break;
   }
 }
@@ -400,13 +400,13 @@ int32_t setOutputPortVectorDimension(BlockContext* S, int32_t port, int32_t widt
 
 int32_t hostQueryInt(BlockContext* S, int32_t arg) {
   int32_t result = 0;
-  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, 20, arg, &result);
+  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, QueryIntRequest, arg, &result);
   return result;
 }
 
 double hostQueryDouble(BlockContext* S) {
   double result = 0.0;
-  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, 21, 0, &result);
+  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, QueryDoubleRequest, 0, &result);
   return result;
 }
 #endif

@@ -1,198 +1,13 @@
-// The block context record shared between the host and a block plug-in, the
-// sizes vector, the host's run-time record, and what the framework offers to
-// the block code compiled with it.
+// What the framework offers to the block code compiled with it: the tables
+// of a block's callbacks and helpers for parameters, time, messages and
+// (level 2) ports. The record itself is in record.h.
 #ifndef KIVREL_KIVREL_H
 #define KIVREL_KIVREL_H
 
 #include <stdint.h>
 
 #include "ax.h"
-
-struct BlockContext;
-
-// ---------------------------------------------------------------------------
-// Sizes vector entries.
-enum SizesIndex {
-  NumContStates = 0,
-  NumDiscStates = 1,
-  NumOutputs = 2,   // level 2: number of output ports
-  NumInputs = 3,    // level 2: number of input ports
-  ExchangeArg = 4,
-  DirFeedthrough = 5,
-  NumSampleTimes = 6,
-  NumSFcnParams = 7,
-  NumIWork = 8,
-  NumRWork = 9,
-  NumPWork = 10,
-  VersionMarker = 19,
-  OptionFlags = 23,
-  PortFlags = 31,
-  SizesVectorLength = 38,
-};
-
-// ---------------------------------------------------------------------------
-// Level-2 port records.
-
-// Dimension description: width and dimension count (-1 = not yet settled),
-// the dimensions, and one word passed on unchanged.
-struct DimsInfo {
-  int32_t width;
-  int32_t numDims;
-  int32_t* dims;
-  int32_t passThrough;
-};
-
-// FrameMode values (bits 3-4 of InputPortRecord::flags).
-enum { FrameSampleBased = 0, FrameFrameBased = 1, FrameUnsettled = 3 };
-
-struct InputPortRecord {
-  int32_t HostOwned0;
-  int32_t Complexity;     // -1 while not settled
-  uint8_t flags;          // bits 3-4: FrameMode
-  double PortSampleTime;  // -1.0 = inherited
-  double PortOffsetTime;
-  int32_t HostOwned1;
-};
-
-inline int portFrameMode(const InputPortRecord* p) { return (p->flags >> 3) & 3; }
-inline void setPortFrameMode(InputPortRecord* p, int mode) {
-  p->flags = (uint8_t)((p->flags & ~0x18u) | ((unsigned)(mode & 3) << 3));
-}
-
-struct OutputPortRecord {
-  int32_t HostOwned[4];
-};
-
-typedef void (*PortMethodFn)(BlockContext* S, int32_t port, int32_t arg);
-typedef void (*DefaultPortFn)(BlockContext* S);
-
-// Level-2 port method sub-record (the PortMethods field).
-struct PortMethodTable {
-  void* HostOwned0;
-  void* HostOwned1;
-  PortMethodFn mdlSetInputPortFrameData;
-  void* HostOwned2;
-  DefaultPortFn mdlSetDefaultPortDimensionInfo;
-  DefaultPortFn mdlSetDefaultPortDataTypes;
-  DefaultPortFn mdlSetDefaultPortComplexSignals;
-};
-
-typedef int32_t (*PortCountFunc)(void* ctx, int32_t count);
-typedef int32_t (*SetPortDimsFunc)(BlockContext* S, int32_t port, const DimsInfo* info);
-typedef void (*HostQueryFunc)(BlockContext* S, int32_t request, int32_t arg, void* result);
-
-// Code-generation writer functions supplied by the host. They return 1 for
-// success; anything else is passed back to the caller unchanged.
-typedef int32_t (*WriteRecordFunc)(void* writerCtx, const char* text);
-typedef int32_t (*WriteNameValueFunc)(void* writerCtx, int32_t valueType, const char* name,
-                                      const void* value, int32_t dataTypeId, int32_t rows,
-                                      int32_t cols);
-typedef int32_t (*WriteParameterFunc)(void* writerCtx, int32_t valueType, const char* name,
-                                      const char* text, const void* value, int32_t dataTypeId,
-                                      int32_t rows, int32_t cols);
-
-// ---------------------------------------------------------------------------
-// The host's run-time record.
-struct SimInfo {
-  int32_t RunMode;  // 1: a context the plug-in made itself; 2: name check on
-  double* TimePtr;
-  int32_t* SampleHitFlags;
-  int32_t HostOwned0;
-  int32_t StepKind;  // 1 in a major time step
-  int32_t HostOwned1;
-  int32_t ResetRequest;
-  int32_t HostOwned2;
-  // Level-2 port call arguments and host port services.
-  DimsInfo* PortArgDims;
-  // Code-generation writer.
-  WriteRecordFunc WriteRecordFn;
-  WriteNameValueFunc WriteNameValueFn;
-  WriteParameterFunc WriteParameterFn;
-  void* WriterCtx;
-  HostQueryFunc HostQueryFn;
-  int32_t PortArgValue;
-  SetPortDimsFunc SetInputPortDimsFn;
-  SetPortDimsFunc SetOutputPortDimsFn;
-  double PortArgTimes[2];
-};
-
-// ---------------------------------------------------------------------------
-// Callback table. Slots have the level-1 signature of their name; a slot that
-// also serves level 2 holds the level-2 function, stored and called through
-// the matching cast.
-typedef void (*AnyCallback)(void);
-
-struct CallbackTable {
-  AnyCallback mdlInitializeSizes;
-  AnyCallback mdlGetInputPortWidth;
-  AnyCallback mdlGetOutputPortWidth;
-  AnyCallback mdlSetInputPortWidth;  // level 2: input dimension-info setter
-  AnyCallback mdlSetOutputPortWidth; // level 2: output dimension-info setter
-  AnyCallback mdlSetInputPortDataType;
-  AnyCallback mdlSetOutputPortDataType;
-  AnyCallback mdlInitializeSampleTimes;
-  AnyCallback mdlSetInputPortSampleTime;
-  AnyCallback mdlSetOutputPortSampleTime;
-  AnyCallback mdlSetWorkWidths;
-  AnyCallback HostOwned0;
-  AnyCallback mdlInitializeConditions;
-  AnyCallback HostOwned1;
-  AnyCallback mdlCheckParameters;
-  AnyCallback HostOwned2;
-  AnyCallback mdlGetTimeOfNextVarHit;
-  AnyCallback mdlOutputs;
-  AnyCallback mdlUpdate;
-  AnyCallback mdlDerivatives;
-  AnyCallback mdlZeroCrossings;
-  AnyCallback mdlTerminate;
-  AnyCallback mdlSetInputPortComplexSignal;
-  AnyCallback mdlSetOutputPortComplexSignal;
-};
-
-// ---------------------------------------------------------------------------
-// The block context record.
-struct BlockContext {
-  const char* PluginName;
-  const char* BlockPath;
-  void* HostOwned0;
-  BlockContext* RootContext;
-  const char* ErrorStatus;  // used in the root record; static text, never freed
-  int32_t SizesVector[SizesVectorLength];
-  // Level-2 port fields.
-  PortCountFunc InputPortCountFn;
-  void* InputPortCountCtx;
-  PortCountFunc OutputPortCountFn;
-  void* OutputPortCountCtx;
-  InputPortRecord* InputPorts;
-  OutputPortRecord* OutputPorts;
-  int32_t SFcnParamsCount;
-  const axArray** SFcnParams;
-  uint32_t* SFcnParamAttributes;
-  void* HostOwned1;
-  double* InputVector;
-  double* OutputVector;
-  double* StateVector;
-  void* HostOwned2;
-  double* DerivVector;
-  PortMethodTable* PortMethods;
-  int32_t* IWork;
-  double* RWork;
-  void** PWork;
-  void* HostOwned3;
-  ::SimInfo* SimInfo;
-  void* HostOwned4;
-  double* SampleTimes;
-  double* OffsetTimes;
-  void* HostOwned5;
-  int32_t* SampleTaskIndex;
-  CallbackTable Callbacks;
-};
-
-// The double the host puts in element 1 of the sizes call's second argument
-// when element 0 carries the address of its own record.
-const double HostRecordMarker = 5120229.0;
-const int32_t Level1VersionMarker = 5120214;
-const int32_t Level2VersionMarker = 5120229;
+#include "record.h"
 
 // ---------------------------------------------------------------------------
 // Level-1 block callbacks, as the framework calls them.
@@ -243,7 +58,7 @@ extern const Level2Block kivrelBlock2;
 // conversion instruction does: NaN and values outside the int range give
 // INT32_MIN (the "integer indefinite" value).
 inline int32_t truncInt(double v) {
-  if (v > -2147483649.0 && v < 2147483648.0) return (int32_t)v;
+  if (v > -2147483649.0 && v < 2147483648.0) return static_cast<int32_t>(v);
   return INT32_MIN;
 }
 
@@ -270,7 +85,7 @@ inline void setErrorStatus(BlockContext* S, const char* msg) { S->RootContext->E
 // condition under which the random sources draw.
 inline bool majorHit(const BlockContext* S) {
   const SimInfo* si = S->SimInfo;
-  return si->StepKind == 1 && si->SampleHitFlags[S->SampleTaskIndex[0]] != 0;
+  return si->StepKind == MajorTimeStep && si->SampleHitFlags[S->SampleTaskIndex[0]] != 0;
 }
 
 // The wrong-parameter-count message shared by the blocks that check it.

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ax_host.h"
-#include "kivrel.h"
+#include "record.h"
 
 namespace blocksim {
 
