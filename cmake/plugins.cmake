@@ -1,12 +1,14 @@
 # kivrel_plugin(NAME [LEVEL2] [SOURCE FILE] [TEST]): the plug-in NAME.plgglx
-# built from FILE (default NAME.cpp of the calling folder) and the framework.
+# built from FILE (default NAME.cpp of the calling folder) and the framework
+# of its level (1 unless LEVEL2).
 # Exports only plgFunction and plgVersion (version PLG); imports from libax
 # and libplg bind to v7.0. A deliverable goes to KIVREL_PLUGIN_DIR and joins
 # the list KIVREL_ALL_PLUGINS (the ABI check, the fuzz targets); a TEST
 # plug-in goes to KIVREL_TEST_PLUGIN_DIR.
 
 set(KIVREL_TEST_PLUGIN_DIR ${CMAKE_BINARY_DIR}/test-plugins)
-# The framework sources compiled into every plug-in.
+# The framework sources compiled into every plug-in, besides level1.cpp or
+# level2.cpp.
 set(KIVREL_FRAMEWORK_SOURCES ${PROJECT_SOURCE_DIR}/framework/kivrel.cpp ${PROJECT_SOURCE_DIR}/framework/xcg.cpp)
 
 function(kivrel_plugin name)
@@ -23,9 +25,9 @@ function(kivrel_plugin name)
   if(ARG_TEST)
     set(output_dir ${KIVREL_TEST_PLUGIN_DIR})
   endif()
-  add_library(${name} MODULE ${source} ${KIVREL_FRAMEWORK_SOURCES})
+  add_library(${name} MODULE ${source} ${KIVREL_FRAMEWORK_SOURCES} ${PROJECT_SOURCE_DIR}/framework/level${level}.cpp)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/framework ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_definitions(${name} PRIVATE KIVREL_BLOCK_NAME="${name}" KIVREL_LEVEL=${level})
+  target_compile_definitions(${name} PRIVATE KIVREL_BLOCK_NAME="${name}")
   target_compile_options(${name} PRIVATE ${KIVREL_WARNINGS} -fvisibility=hidden -fvisibility-inlines-hidden)
   target_link_libraries(${name} PRIVATE ax plg)
   target_link_options(${name} PRIVATE

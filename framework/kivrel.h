@@ -16,7 +16,6 @@ typedef void (*ConditionsFn)(double* x, BlockContext* S);
 typedef void (*OutputsFn)(double* y, double* x, double* u, BlockContext* S, int32_t tid);
 typedef void (*UpdateFn)(double* x, double* u, BlockContext* S, int32_t tid);
 typedef void (*DerivativesFn)(double* dx, double* x, double* u, BlockContext* S, int32_t tid);
-typedef int32_t (*PortWidthFn)(BlockContext* S, int32_t width);
 
 struct Level1Block {
   ContextFn mdlInitializeSizes;
@@ -88,11 +87,6 @@ inline bool majorHit(const BlockContext* S) {
   return si->StepKind == MajorTimeStep && si->SampleHitFlags[S->SampleTaskIndex[0]] != 0;
 }
 
-// The wrong-parameter-count message shared by the blocks that check it.
-#define KIVREL_WRONG_COUNT_FMT                                                 \
-  "Wrong number of input arguments passed to S-function PLG-file.\n%d input " \
-  "arguments were passed in when expecting %d input arguments.\n"
-
 // Reports the wrong-count message through plgErrMsgTxt (which does not
 // return) when SFcnParamsCount differs from the expected count.
 void checkParamCount(BlockContext* S, int expected);
@@ -100,7 +94,8 @@ void checkParamCount(BlockContext* S, int expected);
 // Formats a message into a stack buffer and reports it with plgErrMsgTxt.
 [[noreturn]] void blockError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// Level-2 dimension helpers and host queries (framework services).
+// Level-2 dimension helpers and host queries (built into level-2 plug-ins
+// only).
 int32_t setInputPortMatrixDimensions(BlockContext* S, int32_t port, int32_t rows, int32_t cols);
 int32_t setOutputPortMatrixDimensions(BlockContext* S, int32_t port, int32_t rows, int32_t cols);
 int32_t setInputPortVectorDimension(BlockContext* S, int32_t port, int32_t width);
@@ -108,11 +103,5 @@ int32_t setOutputPortVectorDimension(BlockContext* S, int32_t port, int32_t widt
 int32_t hostQueryInt(BlockContext* S, int32_t arg);
 double hostQueryDouble(BlockContext* S);
 extern const DimsInfo DynamicDimsInfo;
-
-extern "C" {
-__attribute__((visibility("default"))) void plgFunction(int nlhs, axArray* plhs[], int nrhs,
-                                                         const axArray* prhs[]);
-__attribute__((visibility("default"))) const char* plgVersion(void);
-}
 
 #endif
