@@ -22,11 +22,6 @@ const double kSameTimeTolerance = 1e-8;
 #define INCREMENT_SIZE_MSG "The vector size for OutputIndex and Increment must be the same."
 #define THRESHOLD_SCALAR_MSG "The threshold must be a scalar."
 
-// Positions move with 32-bit wrap-around: x86 integer addition, without the
-// signed overflow the language leaves undefined.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapSub(int32_t a, int32_t b) { return (int32_t)((uint32_t)a - (uint32_t)b); }
-
 bool sameTime(double t, double edge) { return t > 0.0 && (t - edge) / t < kSameTimeTolerance; }
 
 // The buffer element at position p. Cyclic: p reduced modulo n into 0 .. n-1

@@ -33,10 +33,6 @@ int32_t bitOf(int32_t v, int32_t j) {
   return v % 2;
 }
 
-// 32-bit wrapping arithmetic, as the integer sums of the code are defined.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapMul(int32_t a, int32_t b) { return (int32_t)((uint32_t)a * (uint32_t)b); }
-
 // Reads the code description and rejects one the encoder cannot run: the
 // block would otherwise address elements that do not exist.
 Code readCode(BlockContext* S) {

@@ -20,12 +20,6 @@ const int32_t kLatch = 0;
 int32_t cellIndex(int32_t j) { return 1 + j; }
 int32_t stagedIndex(int32_t g) { return g + 1; }
 
-// The integer sums wrap as 32-bit two's complement arithmetic: weights and
-// symbols are arbitrary ints, and a sum beyond the int range has no other
-// meaning that would be more useful than the wrapped one.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapMul(int32_t a, int32_t b) { return (int32_t)((uint32_t)a * (uint32_t)b); }
-
 // What every call reads from the parameters.
 struct Setup {
   int32_t modulus;    // N, never 0
@@ -81,6 +75,9 @@ Setup runningSetup(BlockContext* S) {
 void symbolSum(double* y, const double* u, BlockContext* S, const Setup& s) {
   int32_t* iw = S->IWork;
   const int32_t v = truncInt(u[0]);
+  // The sum wraps as 32-bit two's complement arithmetic: weights and symbols
+  // are arbitrary ints, and a sum beyond the int range has no other meaning
+  // that would be more useful than the wrapped one.
   int32_t sum = 0;
   for (int32_t i = 0; i < s.g; ++i) {
     if (s.p[i] == 0.0) continue;

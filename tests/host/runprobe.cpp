@@ -130,6 +130,10 @@ void mdlTerminate(BlockContext* S) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
+                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+                                 .mdlInitializeConditions = mdlInitializeConditions,
+                                 .mdlOutputs = mdlOutputs,
+                                 .mdlUpdate = mdlUpdate,
+                                 .mdlDerivatives = mdlDerivatives,
+                                 .mdlTerminate = mdlTerminate};
