@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "harness.h"
 
@@ -259,6 +260,39 @@ TEST_F(Direct, CheckParametersGoesThroughTheTable) {
   inst.context().Callbacks.mdlCheckParameters = nullptr;
   blocksim::CallResult r = inst.direct(112);
   EXPECT_STREQ(r.status, "Unexpected call to mdlCheckParameters");
+}
+
+// The host's table after a sizes call is the same for every deliverable,
+// whatever callbacks its source leaves out: the framework fills a left-out
+// slot with a no-op. Only coinflip has a parameter check; portagree is the
+// level-2 block.
+TEST(CallbackTable, EveryPluginFillsTheSameSlots) {
+  std::istringstream names(KIVREL_ALL_PLUGIN_NAMES);
+  for (std::string name; names >> name;) {
+    blocksim::Instance inst(loadPlugin(name), name);
+    inst.sizesCall();  // may refuse the missing parameters: the table is filled before
+    const CallbackTable& t = inst.context().Callbacks;
+    const bool level2 = name == "portagree";
+    const AnyCallback level1Slots[] = {t.mdlInitializeConditions, t.mdlUpdate, t.mdlDerivatives};
+    const AnyCallback level2Slots[] = {t.mdlSetInputPortWidth, t.mdlSetInputPortSampleTime,
+                                       t.mdlSetOutputPortSampleTime, t.mdlSetInputPortComplexSignal};
+    for (AnyCallback f : {t.mdlInitializeSizes, t.mdlInitializeSampleTimes, t.mdlGetTimeOfNextVarHit, t.mdlOutputs,
+                          t.mdlZeroCrossings, t.mdlTerminate})
+      EXPECT_NE(f, nullptr) << name;
+    for (AnyCallback f : level1Slots) EXPECT_EQ(f != nullptr, !level2) << name;
+    for (AnyCallback f : level2Slots) EXPECT_EQ(f != nullptr, level2) << name;
+    EXPECT_EQ(t.mdlCheckParameters != nullptr, name == "coinflip") << name;
+  }
+}
+
+TEST(CallbackTable, LeftOutCallbacksDoNothing) {
+  Block b("extremum", {str("xav")});  // leaves out conditions, update, derivatives, terminate
+  b.start(3);
+  b.outputs({1, 5, 2});
+  for (double flag : {FlagInitializeConditions, FlagUpdate, FlagDerivatives, FlagTerminate}) {
+    expectOk(b.inst().direct(flag));
+    EXPECT_EQ(b.y(), std::vector<double>{5}) << "flag " << flag;
+  }
 }
 
 TEST(Version, TextIsStatic) {
