@@ -88,7 +88,7 @@ void symbolSum(double* y, const double* u, BlockContext* S, const Setup& s) {
   }
   // In 64 bits, so that INT32_MIN modulo −1 does not overflow; the remainder
   // keeps the sign of the sum and fits an int.
-  const int32_t rem = (int32_t)((int64_t)sum % (int64_t)s.modulus);
+  const int32_t rem = static_cast<int32_t>(static_cast<int64_t>(sum) % static_cast<int64_t>(s.modulus));
   y[0] = rem;
   iw[stagedIndex(s.g)] = s.registerTakesInput ? v : rem;
   for (int32_t i = 1; i < s.g; ++i) y[i] = iw[cellIndex(i - 1)];
@@ -99,21 +99,8 @@ void mdlInitializeSizes(BlockContext* S) {
   const Setup s = readSetup(S);
   int32_t n;
   readInitialStates(S, &n);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = s.g;
-  sv[NumInputs] = 2;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = s.g + 2;
-  sv[NumRWork] = 1;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = s.g, .inputs = 2, .directFeedthrough = 1, .sampleTimes = 1, .params = 4,
+               .iwork = s.g + 2, .rwork = 1});
 }
 
 // The initial states list the register symbols of 1, 2, … g−1 triggers before
@@ -159,12 +146,9 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   if (iw[kLatch] == 1 && trigger < kTriggerThreshold) iw[kLatch] = 0;
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
+                                 .mdlInitializeSampleTimes = inheritSampleTime,
+                                 .mdlInitializeConditions = mdlInitializeConditions,
+                                 .mdlOutputs = mdlOutputs};
