@@ -24,16 +24,10 @@ void mdlInitializeSizes(BlockContext* S) {
   setSourceSizes(S, ns, kParamCount);
 }
 
-void mdlInitializeSampleTimes(BlockContext* S) { sourceSampleTime(S, kParamCount); }
-
 void mdlInitializeConditions(double*, BlockContext* S) {
   const int32_t ns = sourceWidth(S, kParamCount);
   if (ns == 0) return;
-  const axArray* seeds = blockParam(S, 0);
-  for (int32_t i = 0; i < ns; ++i) {
-    S->IWork[i] = initialSeed(seeds, i);
-    S->RWork[i] = nextUniform(&S->IWork[i]);
-  }
+  seedElements(S, ns);
   // L > U is refused; a NaN bound passes.
   const axArray* upper = blockParam(S, 1);
   const axArray* lower = blockParam(S, 2);
@@ -58,12 +52,9 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
+                                 .mdlInitializeSampleTimes = sourceSampleTime<kParamCount>,
+                                 .mdlInitializeConditions = mdlInitializeConditions,
+                                 .mdlOutputs = mdlOutputs};

@@ -87,19 +87,11 @@ inline void checkScalarSampleTime(BlockContext* S, int k) {
   if (axGetNumberOfElements(blockParam(S, k)) != 1) blockError("The sample time must be a scalar value.");
 }
 
-// Sizes of a source with ns outputs, one seed and one drawn-ahead value each.
+// Sizes of a source with ns outputs, one seed and one drawn-ahead value each:
+// IWork holds the seed of each element, RWork the value drawn ahead for its
+// next draw.
 inline void setSourceSizes(BlockContext* S, int32_t ns, int32_t paramCount) {
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = ns;
-  sv[NumInputs] = 0;
-  sv[DirFeedthrough] = 0;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = paramCount;
-  sv[NumIWork] = ns;
-  sv[NumRWork] = ns;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = ns, .sampleTimes = 1, .params = paramCount, .iwork = ns, .rwork = ns});
 }
 
 // The number of outputs the host allocated for (and the length of IWork and
@@ -112,9 +104,11 @@ inline int32_t sourceWidth(const BlockContext* S, int paramCount) {
   return ns > 0 ? ns : 0;
 }
 
-// Sample time from the last parameter: −1 means inherited, fixed in minor
+// mdlInitializeSampleTimes of a source with paramCount parameters: the
+// sample time from the last parameter. −1 means inherited, fixed in minor
 // steps (offset 1.0); any other value is the period, with offset 0.0.
-inline void sourceSampleTime(BlockContext* S, int paramCount) {
+template <int paramCount>
+void sourceSampleTime(BlockContext* S) {
   if (sourceWidth(S, paramCount) == 0) return;
   const double ts = paramElement(blockParam(S, paramCount - 1), 0);
   S->SampleTimes[0] = ts;
@@ -132,6 +126,22 @@ inline int32_t initialSeed(const axArray* seeds, int32_t i) {
   if (t >= 1 && t <= kLargestSeed) return t;
   const int64_t span = kLargestSeed;  // seeds 1 … 2147483646
   return static_cast<int32_t>((static_cast<int64_t>(kFallbackSeed) - 1 + i) % span + 1);
+}
+
+// Seeds the ns elements from the seed parameter (parameter 0) and draws the
+// first value of each ahead: draw(&seed, i) for element i.
+template <typename Draw>
+void seedElements(BlockContext* S, int32_t ns, Draw draw) {
+  const axArray* seeds = blockParam(S, 0);
+  for (int32_t i = 0; i < ns; ++i) {
+    S->IWork[i] = initialSeed(seeds, i);
+    S->RWork[i] = draw(&S->IWork[i], i);
+  }
+}
+
+// The same with a uniform sample drawn ahead.
+inline void seedElements(BlockContext* S, int32_t ns) {
+  seedElements(S, ns, [](int32_t* seed, int32_t) { return nextUniform(seed); });
 }
 
 }  // namespace
