@@ -97,7 +97,6 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = inheritSampleTime,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

@@ -243,8 +243,6 @@ void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = inheritSampleTime,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlUpdate = mdlUpdate};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate};

@@ -179,8 +179,6 @@ void mdlTerminate(BlockContext* S) { closeReporting(S); }
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = inheritSampleTime,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlTerminate = mdlTerminate};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlTerminate = mdlTerminate};

@@ -136,8 +136,6 @@ void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlUpdate = mdlUpdate};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate};

@@ -83,9 +83,7 @@ void mdlUpdate(double* x, double*, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlUpdate = mdlUpdate,
-                                 .mdlDerivatives = mdlDerivatives};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives};

@@ -84,6 +84,6 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = inheritSampleTime,
-                                 .mdlOutputs = mdlOutputs};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlOutputs = mdlOutputs};

@@ -22,7 +22,6 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = inheritSampleTime,
-                                 .mdlInitializeConditions = initializeQuantizer,
-                                 .mdlOutputs = mdlOutputs};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = initializeQuantizer, .mdlOutputs = mdlOutputs};

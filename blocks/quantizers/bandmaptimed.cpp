@@ -34,7 +34,6 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) { quant
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                 .mdlInitializeConditions = initializeQuantizer,
-                                 .mdlOutputs = mdlOutputs};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = initializeQuantizer, .mdlOutputs = mdlOutputs};

@@ -91,8 +91,8 @@ void mdlSetInputPortComplexSignal(BlockContext* S, int32_t port, int32_t complex
 
 }  // namespace
 
-const Level2Block kivrelBlock2 = {.mdlInitializeSizes = mdlInitializeSizes,
-                                  .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                  .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
-                                  .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
-                                  .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal};
+const Level2Block kivrelBlock2 = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
+    .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
+    .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal};

@@ -56,11 +56,7 @@ void mdlCheckParameters(BlockContext* S) { mark(S, 112); }
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlUpdate = mdlUpdate,
-                                 .mdlDerivatives = mdlDerivatives,
-                                 .mdlTerminate = mdlTerminate,
-                                 .mdlCheckParameters = mdlCheckParameters};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives, .mdlTerminate = mdlTerminate, .mdlCheckParameters = mdlCheckParameters};

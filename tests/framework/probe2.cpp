@@ -98,11 +98,10 @@ void mdlSetInputPortComplexSignal(BlockContext* S, int32_t port, int32_t c) { ma
 
 }  // namespace
 
-const Level2Block kivrelBlock2 = {.mdlInitializeSizes = mdlInitializeSizes,
-                                  .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                  .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
-                                  .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
-                                  .mdlSetOutputPortSampleTime = mdlSetOutputPortSampleTime,
-                                  .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal,
-                                  .mdlOutputs = mdlOutputs,
-                                  .mdlTerminate = mdlTerminate};
+const Level2Block kivrelBlock2 = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
+    .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
+    .mdlSetOutputPortSampleTime = mdlSetOutputPortSampleTime,
+    .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal, .mdlOutputs = mdlOutputs,
+    .mdlTerminate = mdlTerminate};

@@ -130,10 +130,7 @@ void mdlTerminate(BlockContext* S) {
 
 }  // namespace
 
-const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes,
-                                 .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
-                                 .mdlInitializeConditions = mdlInitializeConditions,
-                                 .mdlOutputs = mdlOutputs,
-                                 .mdlUpdate = mdlUpdate,
-                                 .mdlDerivatives = mdlDerivatives,
-                                 .mdlTerminate = mdlTerminate};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives, .mdlTerminate = mdlTerminate};
