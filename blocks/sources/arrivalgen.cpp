@@ -72,10 +72,7 @@ double poissonDraw(int32_t* seed, double lambda) {
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  if (!oneOrPerOutput(blockParam(S, 1), ns))
-    blockError("Dimension for LAMBDA must match the dimension for seeds.");
-  checkScalarSampleTime(S, 2);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for LAMBDA must match the dimension for seeds.");
 }
 
 double meanOf(const axArray* lambda, int32_t i) { return paramElement(lambda, sharedOrOwnIndex(lambda, i)); }

@@ -19,10 +19,7 @@ const int kParamCount = 3;
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  if (!oneOrPerOutput(blockParam(S, 1), ns))
-    blockError("Dimension for boundaries must match the dimension for seeds.");
-  checkScalarSampleTime(S, 2);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for boundaries must match the dimension for seeds.");
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {

@@ -16,12 +16,9 @@ const int kParamCount = 4;
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  const axArray* upper = blockParam(S, 1);
-  if (axGetNumberOfElements(upper) != axGetNumberOfElements(blockParam(S, 2)))
+  if (axGetNumberOfElements(blockParam(S, 1)) != axGetNumberOfElements(blockParam(S, 2)))
     blockError("The dimension for the upbound and the low bound must be the same.");
-  if (!oneOrPerOutput(upper, ns)) blockError("Dimension for boundaries must match the dimension for seeds.");
-  checkScalarSampleTime(S, 3);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for boundaries must match the dimension for seeds.");
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {

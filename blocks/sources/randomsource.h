@@ -61,11 +61,6 @@ inline int32_t sharedOrOwnIndex(const axArray* a, int32_t i) {
   return axGetNumberOfElements(a) > 1 ? i : 0;
 }
 
-// Whether a parameter gives one value for all ns outputs or one per output.
-inline bool oneOrPerOutput(const axArray* a, int32_t ns) {
-  const int32_t count = axGetNumberOfElements(a);
-  return count == 1 || count == ns;
-}
 
 // ---------------------------------------------------------------------------
 // The shared pattern of the per-element sources.
@@ -82,15 +77,17 @@ inline int32_t checkSeedsAndCount(BlockContext* S, int expectedCount) {
   return ns;
 }
 
-// The sample time must be a single element.
-inline void checkScalarSampleTime(BlockContext* S, int k) {
-  if (axGetNumberOfElements(blockParam(S, k)) != 1) blockError("The sample time must be a scalar value.");
-}
-
-// Sizes of a source with ns outputs, one seed and one drawn-ahead value each:
-// IWork holds the seed of each element, RWork the value drawn ahead for its
-// next draw.
-inline void setSourceSizes(BlockContext* S, int32_t ns, int32_t paramCount) {
+// The checks and sizes that end mdlInitializeSizes: parameter 1 must give
+// one value for all ns outputs or one per output (else the block's
+// perOutputMessage), and the sample time (the last parameter) must be a
+// single element. A source has ns outputs, one seed and one drawn-ahead value
+// each: IWork holds the seed of each element, RWork the value drawn ahead for
+// its next draw.
+inline void finishSourceSizes(BlockContext* S, int32_t ns, int paramCount, const char* perOutputMessage) {
+  const int32_t count = axGetNumberOfElements(blockParam(S, 1));
+  if (count != 1 && count != ns) blockError("%s", perOutputMessage);
+  if (axGetNumberOfElements(blockParam(S, paramCount - 1)) != 1)
+    blockError("The sample time must be a scalar value.");
   setSizes(S, {.outputs = ns, .sampleTimes = 1, .params = paramCount, .iwork = ns, .rwork = ns});
 }
 
