@@ -11,36 +11,23 @@ const int32_t gateway::kVersionMarker = Level2VersionMarker;
 
 namespace {
 
-// Port counters of a context made for a command-line call. A count whose
-// records cannot be allocated is refused like a negative one (0, nothing
-// changed), so a block never gets a port count without its records.
-int32_t countPorts(void* ctx, int32_t count, int entry, void** records, size_t recordSize) {
+// The port counters of a context made for a command-line call: Record the
+// port record, ports its field in the record, entry the sizes entry of the
+// count. A count whose records cannot be allocated is refused like a negative
+// one (0, nothing changed), so a block never gets a port count without its
+// records.
+template <typename Record, Record* BlockContext::*ports, int entry>
+int32_t countPorts(void* ctx, int32_t count) {
   if (count < 0) return 0;
   BlockContext* S = static_cast<BlockContext*>(ctx);
   if (count > 0) {
-    void* fresh = axCalloc(static_cast<size_t>(count), recordSize);
+    void* fresh = axCalloc(static_cast<size_t>(count), sizeof(Record));
     if (fresh == nullptr) return 0;
-    *records = fresh;
+    S->*ports = static_cast<Record*>(fresh);
   }
   S->SizesVector[entry] = count;
   S->SizesVector[PortFlags] |= PortFlagCountsSet;
   return 1;
-}
-
-int32_t countInputPorts(void* ctx, int32_t count) {
-  BlockContext* S = static_cast<BlockContext*>(ctx);
-  void* ports = S->InputPorts;
-  const int32_t r = countPorts(ctx, count, NumInputs, &ports, sizeof(InputPortRecord));
-  S->InputPorts = static_cast<InputPortRecord*>(ports);
-  return r;
-}
-
-int32_t countOutputPorts(void* ctx, int32_t count) {
-  BlockContext* S = static_cast<BlockContext*>(ctx);
-  void* ports = S->OutputPorts;
-  const int32_t r = countPorts(ctx, count, NumOutputs, &ports, sizeof(OutputPortRecord));
-  S->OutputPorts = static_cast<OutputPortRecord*>(ports);
-  return r;
 }
 
 // Describes the port from DynamicDimsInfo with the given dimensions and hands
@@ -95,9 +82,9 @@ void gateway::installCallbacks(BlockContext* S) {
 }
 
 void gateway::completeOwnContext(BlockContext* S) {
-  S->InputPortCountFn = countInputPorts;
+  S->InputPortCountFn = countPorts<InputPortRecord, &BlockContext::InputPorts, NumInputs>;
   S->InputPortCountCtx = S;
-  S->OutputPortCountFn = countOutputPorts;
+  S->OutputPortCountFn = countPorts<OutputPortRecord, &BlockContext::OutputPorts, NumOutputs>;
   S->OutputPortCountCtx = S;
 }
 
