@@ -217,8 +217,14 @@ void run(fuzz::Reader& r) {
         }
         break;
       case 10: {
-        static const double kFlags[] = {112, 112, 112, 103, 108, 111, 113, 114, 115, 116, 120,
-                                        121, 122, 123, 126, 127, 128, 131, 132, 133, 999, 100.5};
+        static const double kFlags[] = {
+            FlagCheckParameters, FlagCheckParameters, FlagCheckParameters, FlagGetTimeOfNextVarHit,
+            FlagZeroCrossings, FlagSetWorkWidths, FlagSetInputPortDataType, FlagSetOutputPortDataType,
+            FlagSetInputPortWidth, FlagSetOutputPortWidth, FlagSetInputPortComplexSignal,
+            FlagSetOutputPortComplexSignal, FlagSetInputPortSampleTime, FlagSetOutputPortSampleTime,
+            FlagSetInputPortDimensionInfo, FlagSetOutputPortDimensionInfo, FlagSetInputPortFrameData,
+            FlagSetDefaultPortDimensionInfo, FlagSetDefaultPortDataTypes, FlagSetDefaultPortComplexSignals,
+            999, 100.5};
         double f = kFlags[r.byte() % (sizeof kFlags / sizeof kFlags[0])];
         // Level 1 has no port flags: they come back as the invalid-flag text.
         alive = check(in, "direct", in.direct(f));

@@ -158,7 +158,7 @@ TEST(SizesCall, ReturnedEntriesSignedUnsignedAndOptionBit) {
   harness::expectOk(inst.sizesCall());
   const std::vector<double>& s = inst.sizes();
   ASSERT_EQ(s.size(), 38u);
-  EXPECT_EQ(s[15], 4294967295.0);
+  EXPECT_EQ(s[FirstUnsignedEntry], 4294967295.0);
   EXPECT_EQ(s[OptionFlags], 4294967295.0);
   EXPECT_EQ(s[20], -7.0);
   EXPECT_EQ(s[NumInputs], -1.0);
@@ -166,8 +166,8 @@ TEST(SizesCall, ReturnedEntriesSignedUnsignedAndOptionBit) {
 
   blocksim::Instance plain(p, "probe");
   harness::expectOk(plain.sizesCall());
-  EXPECT_EQ(plain.sizes()[OptionFlags], 0x2000);
-  EXPECT_EQ(plain.context().SizesVector[OptionFlags], 0x2000);  // also in the record
+  EXPECT_EQ(plain.sizes()[OptionFlags], OptionSizesCallBit);
+  EXPECT_EQ(plain.context().SizesVector[OptionFlags], OptionSizesCallBit);  // also in the record
 
   blocksim::Instance over(p, "probe");
   over.addParam(num(2));  // the block overwrites the version marker
@@ -195,7 +195,7 @@ TEST(SizesCall, NameCheckOnlyInRunModeTwo) {
             "the S-function PLG file is \"other\". The source needs to be updated");
   EXPECT_EQ(inst.context().SizesVector[VersionMarker], 0);  // nothing written before the check
 
-  inst.simInfo().RunMode = 1;
+  inst.simInfo().RunMode = RunModeOwnContext;
   harness::expectOk(inst.sizesCall());
   unlink(copy.c_str());
   rmdir(dir);
@@ -214,8 +214,14 @@ struct Direct : ::testing::Test {
 };
 
 TEST_F(Direct, FlagsReachTheirCallbacksTruncated) {
-  const double flags[][2] = {{101.9, 101}, {102, 102}, {104, 104}, {105, 105},
-                             {106, 106},   {107, 107}, {112, 112}, {104.5, 104}};
+  const double flags[][2] = {{101.9, FlagInitializeSampleTimes},
+                             {FlagInitializeConditions, FlagInitializeConditions},
+                             {FlagOutputs, FlagOutputs},
+                             {104.5, FlagOutputs},
+                             {FlagUpdate, FlagUpdate},
+                             {FlagDerivatives, FlagDerivatives},
+                             {FlagTerminate, FlagTerminate},
+                             {FlagCheckParameters, FlagCheckParameters}};
   for (auto& f : flags) {
     inst.rwork()[0] = 0;
     harness::expectOk(inst.direct(f[0]));
@@ -226,16 +232,16 @@ TEST_F(Direct, FlagsReachTheirCallbacksTruncated) {
 
 TEST_F(Direct, StubsMissingSlotsAndUnknownFlags) {
   const std::pair<double, const char*> cases[] = {
-      {103, "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
+      {FlagGetTimeOfNextVarHit, "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
             "mdlGetTimeOfNextVarHit routine"},
-      {108, "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings "
+      {FlagZeroCrossings, "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings "
             "routine"},
-      {109, "Unexpected call to mdlGetInputPortWidth"},
-      {110, "Unexpected call to mdlGetOutputPortWidth"},
-      {111, "Unexpected call to mdlSetWorkWidths"},
+      {FlagGetInputPortWidth, "Unexpected call to mdlGetInputPortWidth"},
+      {FlagGetOutputPortWidth, "Unexpected call to mdlGetOutputPortWidth"},
+      {FlagSetWorkWidths, "Unexpected call to mdlSetWorkWidths"},
       {999, "Invalid flag encountered in kivrel"},
       {100, "Invalid flag encountered in kivrel"},
-      {113, "Invalid flag encountered in kivrel"},
+      {FlagSetInputPortDataType, "Invalid flag encountered in kivrel"},  // level 2 only
       {NAN, "Invalid flag encountered in kivrel"},
   };
   for (auto& c : cases) {
@@ -252,13 +258,13 @@ TEST_F(Direct, WidthSlotsInstalledByTheHostAnswerThroughExchangeArg) {
   inst.context().Callbacks.mdlGetInputPortWidth = reinterpret_cast<AnyCallback>(
       +[](BlockContext*, int32_t w) -> int32_t { return w * 2; });
   inst.context().SizesVector[ExchangeArg] = 21;
-  harness::expectOk(inst.direct(109));
+  harness::expectOk(inst.direct(FlagGetInputPortWidth));
   EXPECT_EQ(inst.context().SizesVector[ExchangeArg], 42);
 }
 
 TEST_F(Direct, CheckParametersGoesThroughTheTable) {
   inst.context().Callbacks.mdlCheckParameters = nullptr;
-  blocksim::CallResult r = inst.direct(112);
+  blocksim::CallResult r = inst.direct(FlagCheckParameters);
   EXPECT_STREQ(r.status, "Unexpected call to mdlCheckParameters");
 }
 

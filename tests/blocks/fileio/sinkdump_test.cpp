@@ -180,9 +180,9 @@ TEST(Sinkdump, FailedWriteOrCloseIsReported) {
   EXPECT_EQ(r.error, "Error in closing the data file /dev/full");
   EXPECT_EQ(small.inst().pwork()[0], nullptr);
   // So they do when a run initialised again closes the earlier file.
-  expectOk(small.inst().direct(102));
+  expectOk(small.inst().direct(FlagInitializeConditions));
   edge(small, {1});
-  EXPECT_EQ(small.inst().direct(102).error, "Error in closing the data file /dev/full");
+  EXPECT_EQ(small.inst().direct(FlagInitializeConditions).error, "Error in closing the data file /dev/full");
   EXPECT_EQ(small.inst().pwork()[0], nullptr);
 
   // A record larger than the stream's buffer fails at once.
@@ -214,7 +214,7 @@ TEST(Sinkdump, RunInitialisedAgainWhileOpen) {
   b.start(2);
   edge(b, {1});
   // Initialising again closes (and so flushes) the earlier file ...
-  expectOk(b.inst().direct(102));
+  expectOk(b.inst().direct(FlagInitializeConditions));
   EXPECT_EQ(b.inst().pwork()[0], nullptr);
   EXPECT_EQ(contents(path), " 1\n");
   // ... and the new run starts it afresh at its first record.

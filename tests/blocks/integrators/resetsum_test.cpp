@@ -115,7 +115,7 @@ TEST(Resetsum, MinorStepsAndLateStartsLeaveThingsAlone) {
   // Initial conditions at a later time do nothing.
   Vec x = b.x();
   b.t(1.5);
-  ASSERT_TRUE(b.inst().direct(102).ok());
+  ASSERT_TRUE(b.inst().direct(FlagInitializeConditions).ok());
   EXPECT_EQ(b.x(), x);
   // The reset count stops at the largest int.
   b.inst().iwork()[0] = INT32_MAX;

@@ -169,19 +169,19 @@ TEST(Coinflip, AcceptedEdgeValues) {
 TEST(Coinflip, ParameterCheckFlagAfterHostSizes) {
   Block b = coinflip(num(2), num(0.5), num(1));
   b.start();
-  expectOk(b.inst().direct(112));
+  expectOk(b.inst().direct(FlagCheckParameters));
   b.setParam(1, row({0.7, 0.6}));
-  blocksim::CallResult r = b.inst().direct(112);
+  blocksim::CallResult r = b.inst().direct(FlagCheckParameters);
   EXPECT_FALSE(r.failed);
   ASSERT_NE(r.status, nullptr);
   EXPECT_STREQ(r.status, "Sum of probability vector must not be less than zero or greater than one");
   b.setParam(1, num(0.25));
-  expectOk(b.inst().direct(112));
+  expectOk(b.inst().direct(FlagCheckParameters));
 
   // The other sources install no parameter check.
   Block other("diceroll", {num(1), num(6), num(1)});
   other.start();
-  r = other.inst().direct(112);
+  r = other.inst().direct(FlagCheckParameters);
   ASSERT_NE(r.status, nullptr);
   EXPECT_STREQ(r.status, "Unexpected call to mdlCheckParameters");
 }
