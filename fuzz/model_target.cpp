@@ -12,54 +12,31 @@
 //
 // With KIVREL_FUZZ_TRACE set the mistakes, the statuses, the CSV rows and the
 // messages go to standard output (see plugin_target.cpp).
-#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "model.h"
+#include "plugins.h"
 #include "runner.h"
 #include "values.h"
 
-#ifndef KIVREL_PLUGIN_DIR
-#define KIVREL_PLUGIN_DIR "plugins"
-#endif
-#ifndef KIVREL_FUZZ_PLUGINS
-#define KIVREL_FUZZ_PLUGINS ""
-#endif
-
 namespace {
 
-std::set<std::string> loadable;
 const int64_t kMaxFuzzSteps = 2000;
 
 bool runnable(const blocksim::Model& model) {
   for (const blocksim::BlockSpec& b : model.blocks) {
     if (b.isSource) continue;
-    if (b.plugin == "sinkdump" || loadable.count(b.plugin) == 0) return false;
+    if (b.plugin == "sinkdump" || fuzz::loadablePlugins().count(b.plugin) == 0) return false;
   }
   return true;
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::istringstream names(KIVREL_FUZZ_PLUGINS);
-  std::string name;
-  const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  while (names >> name) {
-    loadable.insert(name);
-    // Kept loaded for the whole run: the fuzzer reads the coverage counters
-    // of every library it has seen, also after the host has closed it.
-    dlopen(((dir != nullptr ? dir : KIVREL_PLUGIN_DIR) + std::string("/") + name + ".plgglx").c_str(),
-           RTLD_NOW | RTLD_LOCAL);
-  }
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 16384) return 0;
@@ -71,11 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // model reader does not refuse it yet, and the fault is known.
   size_t offset;
   if (!blocksim::tomlTextIsSafe(text, offset)) return 0;
-  const char* envDir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  const std::string dir = envDir != nullptr ? envDir : KIVREL_PLUGIN_DIR;
+  const std::string dir = fuzz::pluginDir();
   blocksim::Model model;
   std::vector<std::string> mistakes;
-  const bool tracing = getenv("KIVREL_FUZZ_TRACE") != nullptr;
+  const bool tracing = fuzz::tracing();
   const bool read = blocksim::readModelText(text, "/nonexistent-kivrel-fuzz/model.toml", dir, model, mistakes);
   if (tracing)
     for (const std::string& m : mistakes) printf("mistake %s\n", m.c_str());

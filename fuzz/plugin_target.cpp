@@ -34,10 +34,7 @@
 
 #include "input.h"
 #include "instance.h"
-
-#ifndef KIVREL_PLUGIN_DIR
-#define KIVREL_PLUGIN_DIR "plugins"
-#endif
+#include "plugins.h"
 
 namespace {
 
@@ -268,9 +265,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fprintf(stderr, "fuzz: set KIVREL_FUZZ_PLUGIN to the plug-in to fuzz\n");
     exit(2);
   }
-  const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
   std::string why;
-  plugin = blocksim::Plugin::load(dir != nullptr ? dir : KIVREL_PLUGIN_DIR, name, why);
+  plugin = blocksim::Plugin::load(fuzz::pluginDir(), name, why);
   if (!plugin) {
     fprintf(stderr, "fuzz: %s\n", why.c_str());
     exit(2);
@@ -284,7 +280,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   scratch = tmpl;
   atexit(removeScratch);
-  tracing = getenv("KIVREL_FUZZ_TRACE") != nullptr;
+  tracing = fuzz::tracing();
   return 0;
 }
 

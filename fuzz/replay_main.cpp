@@ -6,13 +6,14 @@
 #include <dirent.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "plugins.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -53,7 +54,7 @@ int main(int argc, char** argv) {
     inputs.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   LLVMFuzzerInitialize(&argc, &argv);
-  const bool tracing = getenv("KIVREL_FUZZ_TRACE") != nullptr;
+  const bool tracing = fuzz::tracing();
   for (size_t i = 0; i < files.size(); ++i) {
     fprintf(tracing ? stdout : stderr, "replay %s (%zu bytes)\n", files[i].c_str(), inputs[i].size());
     if (tracing) fflush(stdout);
