@@ -24,37 +24,6 @@ std::shared_ptr<blocksim::Plugin> probePlugin() {
   return p;
 }
 
-// A raw call of plgFunction: owns its argument arrays.
-struct RawCall {
-  std::vector<axArray*> rhs;
-  axArray* lhs[2] = {nullptr, nullptr};
-  bool failed = false;
-  std::string error;
-
-  ~RawCall() {
-    for (axArray* a : rhs) axDestroyArray(a);
-    if (lhs[0] != nullptr) axDestroyArray(lhs[0]);
-  }
-  void run(blocksim::Plugin& p, int nlhs) {
-    struct Args {
-      blocksim::PlgFunctionPtr fn;
-      int nlhs;
-      RawCall* self;
-    } args{p.function(), nlhs, this};
-    char msg[1024];
-    failed = plgProtectedCall(
-                 [](void* a) {
-                   Args* x = static_cast<Args*>(a);
-                   x->fn(x->nlhs, x->self->lhs, static_cast<int>(x->self->rhs.size()),
-                         const_cast<const axArray**>(x->self->rhs.data()));
-                 },
-                 &args, msg, sizeof msg) != 0;
-    if (failed) error = msg;
-    axReleaseCallocs();
-  }
-  double entry(int i) const { return axGetPr(lhs[0])[i]; }
-};
-
 // The four fixed arguments of a sizes call, with the given FLAG and x.
 void fixedArgs(RawCall& c, axArray* x, axArray* flag) {
   c.rhs = {num(0), x, empty(), flag};

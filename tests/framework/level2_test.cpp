@@ -24,38 +24,6 @@ std::shared_ptr<blocksim::Plugin> probe2(const std::string& path = "") {
   return p;
 }
 
-// A raw call of plgFunction; owns its argument arrays.
-struct RawCall {
-  std::vector<axArray*> rhs;
-  axArray* lhs[2] = {nullptr, nullptr};
-  bool failed = false;
-  std::string error;
-  std::vector<double> result;
-
-  ~RawCall() {
-    for (axArray* a : rhs) axDestroyArray(a);
-    axDestroyArray(lhs[0]);
-  }
-  void run(blocksim::Plugin& p, int nlhs) {
-    struct Args {
-      blocksim::PlgFunctionPtr fn;
-      int nlhs;
-      RawCall* self;
-    } args{p.function(), nlhs, this};
-    char msg[1024];
-    failed = plgProtectedCall(
-                 [](void* a) {
-                   Args* x = static_cast<Args*>(a);
-                   x->fn(x->nlhs, x->self->lhs, static_cast<int>(x->self->rhs.size()),
-                         const_cast<const axArray**>(x->self->rhs.data()));
-                 },
-                 &args, msg, sizeof msg) != 0;
-    if (failed) error = msg;
-    if (!failed && lhs[0] != nullptr) result.assign(axGetPr(lhs[0]), axGetPr(lhs[0]) + axGetNumberOfElements(lhs[0]));
-    axReleaseCallocs();  // the plug-in's own context ends with the call
-  }
-};
-
 // A command-line sizes call with the given parameters.
 std::vector<double> commandLineSizes(blocksim::Plugin& p, std::initializer_list<axArray*> params) {
   RawCall c;
@@ -63,7 +31,7 @@ std::vector<double> commandLineSizes(blocksim::Plugin& p, std::initializer_list<
   for (axArray* a : params) c.rhs.push_back(a);
   c.run(p, 1);
   EXPECT_FALSE(c.failed) << c.error;
-  return c.result;
+  return c.result();
 }
 
 TEST(Level2Sizes, ArgumentMessagesCarryTheLevel2Label) {

@@ -105,9 +105,7 @@ TEST(Slotpick, TimeAndTriggerLevels) {
 
 TEST(Slotpick, ParameterMessages) {
   Block three("slotpick", {num(0), num(1), num(0.5)});
-  EXPECT_EQ(three.sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n7 input arguments were passed in "
-            "when expecting 8 input arguments.\n");
+  EXPECT_EQ(three.sizesError(), wrongCount(3, 4));
   Block noIndex("slotpick", {empty(1, 0), num(1), num(0.5), num(0)});
   EXPECT_EQ(noIndex.sizesError(), "OutputIndex cannot be a empty vector.");
   Block inc("slotpick", {row({0, 1}), row({1, 1, 1}), num(0.5), num(0)});

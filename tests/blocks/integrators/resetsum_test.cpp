@@ -146,9 +146,7 @@ TEST(Resetsum, SampleTimes) {
 
 TEST(Resetsum, ParameterMessages) {
   Block two("resetsum", {num(1), num(1)});
-  EXPECT_EQ(two.sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n6 input arguments were passed in "
-            "when expecting 7 input arguments.\n");
+  EXPECT_EQ(two.sizesError(), wrongCount(2, 3));
   struct Case {
     axArray *reset, *sample, *modulo;
     const char* message;
