@@ -4,6 +4,10 @@
 // code either as a table (next state and output word per state and input
 // word) or, when its last element is negative, as binary state-space
 // matrices [A B | sizes; C D | marker].
+//
+// The block does not check how many parameters it was given: it reads the
+// first and ignores any others. Only a call without a parameter, which would
+// have no matrix to read, is refused.
 #include "kivrel.h"
 
 namespace {
@@ -36,6 +40,7 @@ int32_t bitOf(int32_t v, int32_t j) {
 // Reads the code description and rejects one the encoder cannot run: the
 // block would otherwise address elements that do not exist.
 Code readCode(BlockContext* S) {
+  if (S->SFcnParamsCount < 1) blockError("The code description matrix is missing.");
   const axArray* a = blockParam(S, 0);
   Code c{};
   c.rows = axGetM(a);
@@ -187,7 +192,6 @@ int32_t tableRow(const double* x, const double* u, const Code& c) {
 }
 
 void mdlInitializeSizes(BlockContext* S) {
-  checkParamCount(S, 1);
   const Code c = readCode(S);
   setSizes(S, {.discStates = c.form == TableForm ? c.m : c.ns, .outputs = c.form == TableForm ? c.n : c.no,
                .inputs = c.k + 1, .directFeedthrough = 1, .sampleTimes = 1, .params = 1, .iwork = iworkCount(c)});
