@@ -15,6 +15,7 @@ namespace {
 const char kBlockName[] = KIVREL_BLOCK_NAME;
 const char kVersionText[] = "Trelon R14 native";
 
+const char kNoMemory[] = "Out of memory while making the context of a command-line call.";
 const char kWrongCountFormat[] =
     "Wrong number of input arguments passed to S-function PLG-file.\n%d input arguments were passed in when "
     "expecting %d input arguments.\n";
@@ -49,12 +50,21 @@ BlockContext* hostRecord(const axArray* x) {
 #endif
 }
 
+// Zero-filled host memory for a context of the plug-in's own. A request the
+// host cannot meet ends the call with a message: the block must never run on
+// a record that is not there.
+void* ownContextMemory(size_t count, size_t size) {
+  void* p = axCalloc(count, size);
+  if (p == nullptr) plgErrMsgTxt(kNoMemory);
+  return p;
+}
+
 // The context of a command-line sizes call: made from host memory, never
 // freed by the plug-in; the arguments after FLAG are the block parameters.
 BlockContext* commandLineContext(int nrhs, const axArray* prhs[]) {
   const int count = nrhs > kFixedArguments ? nrhs - kFixedArguments : 0;
-  BlockContext* S = static_cast<BlockContext*>(axCalloc(1, sizeof(BlockContext)));
-  ::SimInfo* si = static_cast<::SimInfo*>(axCalloc(1, sizeof(::SimInfo)));
+  BlockContext* S = static_cast<BlockContext*>(ownContextMemory(1, sizeof(BlockContext)));
+  ::SimInfo* si = static_cast<::SimInfo*>(ownContextMemory(1, sizeof(::SimInfo)));
   S->RootContext = S;
   S->SimInfo = si;
   si->RunMode = RunModeOwnContext;
@@ -62,7 +72,7 @@ BlockContext* commandLineContext(int nrhs, const axArray* prhs[]) {
   S->PluginName = kBlockName;
   S->BlockPath = kBlockName;
   if (count > 0) {
-    S->SFcnParams = static_cast<const axArray**>(axCalloc(static_cast<size_t>(count), sizeof(axArray*)));
+    S->SFcnParams = static_cast<const axArray**>(ownContextMemory(static_cast<size_t>(count), sizeof(axArray*)));
     for (int i = 0; i < count; ++i) S->SFcnParams[i] = prhs[kFixedArguments + i];
   }
   gateway::completeOwnContext(S);

@@ -117,6 +117,15 @@ TEST(SizesCall, CommandLineContextTakesTheArgumentsAfterFlag) {
     EXPECT_EQ(c.entry(12), 0);   // empty callback table
     EXPECT_EQ(c.entry(VersionMarker), Level1VersionMarker);
   }
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  // An argument count whose parameter list does not fit the address space:
+  // the context cannot be made, and the call says so before it reads any
+  // parameter.
+  RawCall huge;
+  fixedArgs(huge, empty(), num(0));
+  huge.run(*p, 1, INT32_MAX);
+  EXPECT_EQ(huge.error, "Out of memory while making the context of a command-line call.");
+#endif
   EXPECT_EQ(axPendingCallocs(), 0u);
 }
 

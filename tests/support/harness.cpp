@@ -59,18 +59,17 @@ RawCall::~RawCall() {
   axDestroyArray(lhs[0]);
 }
 
-void RawCall::run(blocksim::Plugin& p, int nlhs) {
+void RawCall::run(blocksim::Plugin& p, int nlhs, int nrhs) {
   struct Args {
     blocksim::PlgFunctionPtr fn;
-    int nlhs;
+    int nlhs, nrhs;
     RawCall* self;
-  } args{p.function(), nlhs, this};
+  } args{p.function(), nlhs, nrhs >= 0 ? nrhs : static_cast<int>(rhs.size()), this};
   char msg[1024];
   failed = plgProtectedCall(
                [](void* a) {
                  Args* x = static_cast<Args*>(a);
-                 x->fn(x->nlhs, x->self->lhs, static_cast<int>(x->self->rhs.size()),
-                       const_cast<const axArray**>(x->self->rhs.data()));
+                 x->fn(x->nlhs, x->self->lhs, x->nrhs, const_cast<const axArray**>(x->self->rhs.data()));
                },
                &args, msg, sizeof msg) != 0;
   if (failed) error = msg;

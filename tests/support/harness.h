@@ -89,7 +89,8 @@ struct RawCall {
   RawCall(const RawCall&) = delete;
   RawCall& operator=(const RawCall&) = delete;
   ~RawCall();
-  void run(blocksim::Plugin& p, int nlhs);
+  // nrhs: the argument count the call claims (default: the size of rhs).
+  void run(blocksim::Plugin& p, int nlhs, int nrhs = -1);
   // Entry i of the returned array, and all of them (none without a result).
   double entry(int i) const { return axGetPr(lhs[0])[i]; }
   std::vector<double> result() const;
