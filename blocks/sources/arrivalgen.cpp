@@ -78,10 +78,8 @@ void mdlInitializeSizes(BlockContext* S) {
 double meanOf(const axArray* lambda, int32_t i) { return paramElement(lambda, sharedOrOwnIndex(lambda, i)); }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  const axArray* lambda = blockParam(S, 1);
-  seedElements(S, ns, [lambda](int32_t* seed, int32_t i) { return poissonDraw(seed, meanOf(lambda, i)); });
+  seedElements(S, kParamCount,
+               [S](int32_t* seed, int32_t i) { return poissonDraw(seed, meanOf(blockParam(S, 1), i)); });
 }
 
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {

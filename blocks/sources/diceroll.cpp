@@ -23,9 +23,7 @@ void mdlInitializeSizes(BlockContext* S) {
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  seedElements(S, ns);
+  if (seedElements(S, kParamCount) == 0) return;
   const axArray* multiple = blockParam(S, 1);
   const int32_t count = axGetNumberOfElements(multiple);
   for (int32_t j = 0; j < count; ++j)

@@ -22,9 +22,7 @@ void mdlInitializeSizes(BlockContext* S) {
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  seedElements(S, ns);
+  if (seedElements(S, kParamCount) == 0) return;
   // L > U is refused; a NaN bound passes.
   const axArray* upper = blockParam(S, 1);
   const axArray* lower = blockParam(S, 2);

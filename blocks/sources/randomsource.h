@@ -125,20 +125,26 @@ inline int32_t initialSeed(const axArray* seeds, int32_t i) {
   return static_cast<int32_t>((static_cast<int64_t>(kFallbackSeed) - 1 + i) % span + 1);
 }
 
-// Seeds the ns elements from the seed parameter (parameter 0) and draws the
-// first value of each ahead: draw(&seed, i) for element i.
+// The start of mdlInitializeConditions of a source with paramCount
+// parameters: seeds its elements from the seed parameter (parameter 0) and
+// draws the first value of each ahead, draw(&seed, i) for element i. Returns
+// the width, or 0 without doing anything when the sizes call did not
+// complete.
 template <typename Draw>
-void seedElements(BlockContext* S, int32_t ns, Draw draw) {
+int32_t seedElements(BlockContext* S, int paramCount, Draw draw) {
+  const int32_t ns = sourceWidth(S, paramCount);
+  if (ns == 0) return 0;
   const axArray* seeds = blockParam(S, 0);
   for (int32_t i = 0; i < ns; ++i) {
     S->IWork[i] = initialSeed(seeds, i);
     S->RWork[i] = draw(&S->IWork[i], i);
   }
+  return ns;
 }
 
 // The same with a uniform sample drawn ahead.
-inline void seedElements(BlockContext* S, int32_t ns) {
-  seedElements(S, ns, [](int32_t* seed, int32_t) { return nextUniform(seed); });
+inline int32_t seedElements(BlockContext* S, int paramCount) {
+  return seedElements(S, paramCount, [](int32_t* seed, int32_t) { return nextUniform(seed); });
 }
 
 }  // namespace
