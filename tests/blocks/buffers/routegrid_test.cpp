@@ -17,7 +17,7 @@ TEST(Routegrid, RowsAndFallbacks) {
   b.start(3);
   EXPECT_EQ(b.outputs({10, 20, 1}), (Vec{10, 20}));
   EXPECT_EQ(b.outputs({10, 20, 2}), (Vec{20, 6}));  // every output rewritten
-  for (double none : {0.0, 3.0, double(NAN), -1.0})
+  for (double none : {0.0, 3.0, static_cast<double>(NAN), -1.0})
     EXPECT_EQ(b.outputs({10, 20, none}), (Vec{5, 6})) << none;
   EXPECT_EQ(b.outputs({11, 21, 1}), (Vec{11, 21}));  // no memory: follows u at once
 }

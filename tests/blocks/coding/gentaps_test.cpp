@@ -65,8 +65,8 @@ void expectEncodes(std::initializer_list<axArray*> params) {
   b.start();
   ShiftRegister75 ref;
   for (int bit : bits(257, 7)) {  // an odd length
-    std::vector<double> y = b.outputs({double(bit), 1.0});
-    b.update({double(bit), 1.0});
+    std::vector<double> y = b.outputs({static_cast<double>(bit), 1.0});
+    b.update({static_cast<double>(bit), 1.0});
     auto want = ref.step(bit);
     ASSERT_EQ(y[0], want.first);
     ASSERT_EQ(y[1], want.second);
@@ -103,7 +103,7 @@ TEST(Gentaps, EnableThresholdHoldsOutputsAndState) {
     EXPECT_EQ(y, (std::vector<double>{1, 1}));
     b.update({1, 0.2});
     std::vector<double> x = b.x();
-    for (double enable : {0.19999, double(NAN), -1.0}) {
+    for (double enable : {0.19999, static_cast<double>(NAN), -1.0}) {
       EXPECT_EQ(b.outputs({0, enable}), y);
       b.update({0, enable});
       EXPECT_EQ(b.x(), x);

@@ -73,7 +73,7 @@ std::string written(const char* type, const std::vector<V>& records, axArray* pu
 
 std::string pulseRecords(axArray* pulse, int edges) {
   std::vector<V> records;
-  for (int e = 1; e <= edges; ++e) records.push_back({double(e)});
+  for (int e = 1; e <= edges; ++e) records.push_back({static_cast<double>(e)});
   return written("integer", records, pulse);
 }
 

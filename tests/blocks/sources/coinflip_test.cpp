@@ -77,11 +77,12 @@ TEST(Coinflip, CountAndPositionDistribution) {
     ++byCount[ones];
     for (int l = 0; l < 4; ++l) positions[ones][l] += y[l] == 1.0;
   }
-  EXPECT_NEAR(byCount[0] / double(N), 0.25, 0.015);
+  EXPECT_NEAR(byCount[0] / static_cast<double>(N), 0.25, 0.015);
   for (int j = 1; j <= 4; ++j) {
-    EXPECT_NEAR(byCount[j] / double(N), p[j - 1], 0.015) << j << " ones";
+    EXPECT_NEAR(byCount[j] / static_cast<double>(N), p[j - 1], 0.015) << j << " ones";
     for (int l = 0; l < 4; ++l)
-      EXPECT_NEAR(positions[j][l] / double(byCount[j]), j / 4.0, 0.04) << j << " ones, position " << l;
+      EXPECT_NEAR(positions[j][l] / static_cast<double>(byCount[j]), j / 4.0, 0.04)
+          << j << " ones, position " << l;
   }
 }
 

@@ -34,7 +34,7 @@ TEST(Packframe, Digits) {
   EXPECT_EQ(pack(3, 10, 1, 321), (V{3, 2, 1}));
   for (double b : {0.0, 1.0, -3.0}) EXPECT_EQ(pack(3, b, 0, 6), (V{0, 1, 1})) << b;
   // Non-positive inputs, NaN and values outside the int range: all zeros.
-  for (double v : {0.0, -4.0, double(NAN), 3e9}) EXPECT_EQ(pack(3, 2, 0, v), (V{0, 0, 0})) << v;
+  for (double v : {0.0, -4.0, static_cast<double>(NAN), 3e9}) EXPECT_EQ(pack(3, 2, 0, v), (V{0, 0, 0})) << v;
 }
 
 TEST(Unpackframe, Digits) {
@@ -92,7 +92,7 @@ TEST(Packframe, ParameterChecks) {
   EXPECT_EQ(Block("packframe", {num(3), empty(0, 3), num(0)}).sizesError(), "Base must not be empty.");
   EXPECT_EQ(Block("packframe", {num(3), num(2), str("")}).sizesError(), "Order flag must not be empty.");
   EXPECT_EQ(Block("unpackframe", {empty(), num(0)}).sizesError(), "Base must not be empty.");
-  for (double n : {-1.0, double(NAN)})
+  for (double n : {-1.0, static_cast<double>(NAN)})
     EXPECT_EQ(packer(n, 2, 0).sizesError(), "Number of digits must not be negative.") << n;
   EXPECT_EQ(packer(0, 2, 0).sizes()[NumOutputs], 0);
   EXPECT_EQ(packer(4.8, 2, 0).sizes()[NumOutputs], 4);
