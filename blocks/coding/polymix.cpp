@@ -16,9 +16,11 @@ const double kSameTimeTolerance = 1e-8;
 enum ParamIndex { ModulusParam = 0, PolynomialParam = 1, FlagParam = 2, InitialStatesParam = 3 };
 
 // IWork layout: the trigger latch, the g register cells, the staged symbol.
+// RWork: the time of the last trigger.
 const int32_t kLatch = 0;
 int32_t cellIndex(int32_t j) { return 1 + j; }
 int32_t stagedIndex(int32_t g) { return g + 1; }
+const int32_t kTriggerTime = 0;
 
 // What every call reads from the parameters.
 struct Setup {
@@ -113,7 +115,7 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   const double* q = readInitialStates(S, &nq);
   int32_t* iw = S->IWork;
   iw[kLatch] = 0;
-  S->RWork[0] = -1.0;
+  S->RWork[kTriggerTime] = -1.0;
   if (nq < s.g - 1) {
     const int32_t q0 = truncInt(q[0]);
     for (int32_t j = 0; j < s.g; ++j) iw[cellIndex(j)] = q0;
@@ -135,13 +137,13 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
     iw[cellIndex(0)] = iw[stagedIndex(s.g)];
     symbolSum(y, u, S, s);
     iw[kLatch] = 1;
-    S->RWork[0] = t;
+    S->RWork[kTriggerTime] = t;
     return;
   }
 
   if (t <= 0.0)
     y[0] = 0.0;
-  else if ((t - S->RWork[0]) / t < kSameTimeTolerance)
+  else if ((t - S->RWork[kTriggerTime]) / t < kSameTimeTolerance)
     symbolSum(y, u, S, s);  // still at the time of the last trigger
   if (iw[kLatch] == 1 && trigger < kTriggerThreshold) iw[kLatch] = 0;
 }
