@@ -28,6 +28,13 @@ endif()
 # gcc. clang warns where gcc does not; the fuzz build only shows such
 # warnings.
 set(KIVREL_WARNINGS -Wall -Wextra -Werror)
+# GCC 12 inlines std::string's insert at -O3 under C++20 and then finds an
+# overlap in libstdc++'s own memcpy that cannot happen (a known false
+# positive of -Wrestrict in that release); the Release builds (the bench
+# presets) leave that one check out.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  list(APPEND KIVREL_WARNINGS $<$<CONFIG:Release>:-Wno-restrict>)
+endif()
 if(KIVREL_FUZZ)
   list(APPEND KIVREL_WARNINGS -Wno-error)
 endif()
