@@ -1,6 +1,12 @@
 // Inside the framework: what the gateway (kivrel.cpp) and the source of the
 // plug-in's level (level1.cpp or level2.cpp; a plug-in is built with one of
 // them) give each other. Not for block code.
+//
+// The level's source defines plgFunction: a negative left-hand count is a
+// direct call, made there with the host's record from left-hand entry 1 and
+// the flag of argument 3 truncated (so that the dispatch of the run-time
+// calls is compiled into the entry point); any other call is a sizes call,
+// handed to sizesCall().
 #ifndef KIVREL_GATEWAY_H
 #define KIVREL_GATEWAY_H
 
@@ -37,11 +43,12 @@ void installCallbacks(BlockContext* S);
 void completeOwnContext(BlockContext* S);
 // The block's mdlInitializeSizes.
 void initializeSizes(BlockContext* S);
-// A direct call with its truncated flag.
-void directCall(BlockContext* S, int32_t flag);
 
 // ---------------------------------------------------------------------------
-// From kivrel.cpp, for the direct calls of both levels.
+// From kivrel.cpp.
+
+// The sizes call: argument checks, the context, the returned sizes.
+void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]);
 
 // The stubs installed for the callbacks no block of this system has. Each
 // leaves its message in ErrorStatus.

@@ -1,9 +1,9 @@
-// The gateway of a block plug-in: plgFunction with the sizes call (argument
-// checks, the host's record or a context of the plug-in's own, the returned
-// sizes) and the split to the direct calls, plgVersion, and the services for
-// block code of both levels. Built once per plug-in, with the block's name
-// (KIVREL_BLOCK_NAME) compiled in; what differs by level comes from
-// level1.cpp or level2.cpp (gateway.h).
+// The gateway of a block plug-in: the sizes call (argument checks, the host's
+// record or a context of the plug-in's own, the returned sizes), plgVersion,
+// the stubs of the direct calls, and the services for block code of both
+// levels. Built once per plug-in, with the block's name (KIVREL_BLOCK_NAME)
+// compiled in; plgFunction and what differs by level come from level1.cpp or
+// level2.cpp (gateway.h).
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -90,7 +90,9 @@ void checkName(BlockContext* S) {
   plgErrMsgTxt(msg);
 }
 
-void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
+}  // namespace
+
+void gateway::sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
   if (nrhs < kFixedArguments) argumentError("%s must be called with at least 4 right hand arguments");
   if (nlhs > 1) argumentError("%s called with too many left hand arguments");
   const char* const flagMessage = "The 4th right hand argument, FLAG, passed to %s must be an integer";
@@ -122,8 +124,6 @@ void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
   for (int i = FirstUnsignedEntry; i <= LastUnsignedEntry; ++i) out[i] = static_cast<uint32_t>(S->SizesVector[i]);
   out[OptionFlags] = static_cast<uint32_t>(S->SizesVector[OptionFlags]);
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Stubs and messages of the direct calls.
@@ -157,18 +157,6 @@ void blockError(const char* fmt, ...) {
   vsnprintf(msg, sizeof msg, fmt, ap);
   va_end(ap);
   plgErrMsgTxt(msg);
-}
-
-// ---------------------------------------------------------------------------
-// Exported entry points.
-
-extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
-  if (nlhs < 0) {
-    // A direct call: the host's record in left-hand entry 1.
-    gateway::directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
-    return;
-  }
-  sizesCall(nlhs, plhs, nrhs, prhs);
 }
 
 extern "C" const char* plgVersion(void) { return kVersionText; }

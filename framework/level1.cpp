@@ -46,9 +46,12 @@ void gateway::completeOwnContext(BlockContext*) {}
 
 void gateway::initializeSizes(BlockContext* S) { kivrelBlock.mdlInitializeSizes(S); }
 
+namespace {
+
 // Flags 101 to 108 reach the block's callbacks directly, 109 to 112 only what
 // the table holds.
-void gateway::directCall(BlockContext* S, int32_t flag) {
+void directCall(BlockContext* S, int32_t flag) {
+  using namespace gateway;
   const Level1Block& b = kivrelBlock;
   CallbackTable& t = S->Callbacks;
   switch (flag) {
@@ -72,4 +75,11 @@ void gateway::directCall(BlockContext* S, int32_t flag) {
       break;
     default: invalidFlag(S); break;
   }
+}
+
+}  // namespace
+
+extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
+  if (nlhs < 0) return directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
+  gateway::sizesCall(nlhs, plhs, nrhs, prhs);
 }

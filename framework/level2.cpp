@@ -90,10 +90,13 @@ void gateway::completeOwnContext(BlockContext* S) {
 
 void gateway::initializeSizes(BlockContext* S) { kivrelBlock2.mdlInitializeSizes(S); }
 
+namespace {
+
 // Flags 101, 103, 104, 107 and 108 reach the block (or the stubs) directly;
 // the port flags only what the table or PortMethods holds. Which of the width
 // and dimension-info flags a port-width slot answers depends on PortFlags.
-void gateway::directCall(BlockContext* S, int32_t flag) {
+void directCall(BlockContext* S, int32_t flag) {
+  using namespace gateway;
   const Level2Block& b = kivrelBlock2;
   CallbackTable& t = S->Callbacks;
   const ::SimInfo* si = S->SimInfo;
@@ -170,6 +173,13 @@ void gateway::directCall(BlockContext* S, int32_t flag) {
       break;
     default: invalidFlag(S); break;
   }
+}
+
+}  // namespace
+
+extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
+  if (nlhs < 0) return directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
+  gateway::sizesCall(nlhs, plhs, nrhs, prhs);
 }
 
 // ---------------------------------------------------------------------------
