@@ -18,36 +18,6 @@ void exchangeWidth(BlockContext* S, AnyCallback slot, const char* missing) {
     setErrorStatus(S, missing);
 }
 
-}  // namespace
-
-// Only a host running in the name-check mode has the name checked.
-bool gateway::checksName(const BlockContext* S) {
-  return S->SimInfo != nullptr && S->SimInfo->RunMode == RunModeNameCheck;
-}
-
-// The port-width and work-width slots stay as the host set them, and so does
-// the parameter-check slot of a block without one.
-void gateway::installCallbacks(BlockContext* S) {
-  const Level1Block& b = kivrelBlock;
-  CallbackTable& t = S->Callbacks;
-  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
-  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
-  t.mdlInitializeConditions = asAny(b.mdlInitializeConditions);
-  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
-  t.mdlOutputs = asAny(b.mdlOutputs);
-  t.mdlUpdate = asAny(b.mdlUpdate);
-  t.mdlDerivatives = asAny(b.mdlDerivatives);
-  t.mdlZeroCrossings = asAny(zeroCrossingStub);
-  t.mdlTerminate = asAny(b.mdlTerminate);
-  if (b.mdlCheckParameters != nullptr) t.mdlCheckParameters = asAny(b.mdlCheckParameters);
-}
-
-void gateway::completeOwnContext(BlockContext*) {}
-
-void gateway::initializeSizes(BlockContext* S) { kivrelBlock.mdlInitializeSizes(S); }
-
-namespace {
-
 // Flags 101 to 108 reach the block's callbacks directly, 109 to 112 only what
 // the table holds.
 void directCall(BlockContext* S, int32_t flag) {
@@ -79,7 +49,34 @@ void directCall(BlockContext* S, int32_t flag) {
 
 }  // namespace
 
+// Only a host running in the name-check mode has the name checked.
+bool gateway::checksName(const BlockContext* S) {
+  return S->SimInfo != nullptr && S->SimInfo->RunMode == RunModeNameCheck;
+}
+
+// The port-width and work-width slots stay as the host set them, and so does
+// the parameter-check slot of a block without one.
+void gateway::installCallbacks(BlockContext* S) {
+  const Level1Block& b = kivrelBlock;
+  CallbackTable& t = S->Callbacks;
+  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
+  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
+  t.mdlInitializeConditions = asAny(b.mdlInitializeConditions);
+  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
+  t.mdlOutputs = asAny(b.mdlOutputs);
+  t.mdlUpdate = asAny(b.mdlUpdate);
+  t.mdlDerivatives = asAny(b.mdlDerivatives);
+  t.mdlZeroCrossings = asAny(zeroCrossingStub);
+  t.mdlTerminate = asAny(b.mdlTerminate);
+  if (b.mdlCheckParameters != nullptr) t.mdlCheckParameters = asAny(b.mdlCheckParameters);
+}
+
+void gateway::completeOwnContext(BlockContext*) {}
+
+void gateway::initializeSizes(BlockContext* S) { kivrelBlock.mdlInitializeSizes(S); }
+
 extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
   if (nlhs < 0) return directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
   gateway::sizesCall(nlhs, plhs, nrhs, prhs);
 }
+

@@ -58,40 +58,6 @@ AnyCallback portMethod(const PortMethodTable* pm, Fn PortMethodTable::*slot) {
   return pm != nullptr ? gateway::asAny(pm->*slot) : nullptr;
 }
 
-}  // namespace
-
-// The name is checked whatever the run mode.
-bool gateway::checksName(const BlockContext*) { return true; }
-
-// The block's input dimension setter goes into the input-width slot (marked
-// in PortFlags); no conditions, update or derivatives slot is filled.
-void gateway::installCallbacks(BlockContext* S) {
-  const Level2Block& b = kivrelBlock2;
-  CallbackTable& t = S->Callbacks;
-  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
-  t.mdlSetInputPortWidth = asAny(b.mdlSetInputPortDimensionInfo);
-  S->SizesVector[PortFlags] |= PortFlagDimsSetters;
-  t.mdlSetInputPortSampleTime = asAny(b.mdlSetInputPortSampleTime);
-  t.mdlSetOutputPortSampleTime = asAny(b.mdlSetOutputPortSampleTime);
-  t.mdlSetInputPortComplexSignal = asAny(b.mdlSetInputPortComplexSignal);
-  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
-  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
-  t.mdlOutputs = asAny(b.mdlOutputs);
-  t.mdlZeroCrossings = asAny(zeroCrossingStub);
-  t.mdlTerminate = asAny(b.mdlTerminate);
-}
-
-void gateway::completeOwnContext(BlockContext* S) {
-  S->InputPortCountFn = countPorts<InputPortRecord, &BlockContext::InputPorts, NumInputs>;
-  S->InputPortCountCtx = S;
-  S->OutputPortCountFn = countPorts<OutputPortRecord, &BlockContext::OutputPorts, NumOutputs>;
-  S->OutputPortCountCtx = S;
-}
-
-void gateway::initializeSizes(BlockContext* S) { kivrelBlock2.mdlInitializeSizes(S); }
-
-namespace {
-
 // Flags 101, 103, 104, 107 and 108 reach the block (or the stubs) directly;
 // the port flags only what the table or PortMethods holds. Which of the width
 // and dimension-info flags a port-width slot answers depends on PortFlags.
@@ -176,6 +142,36 @@ void directCall(BlockContext* S, int32_t flag) {
 }
 
 }  // namespace
+
+// The name is checked whatever the run mode.
+bool gateway::checksName(const BlockContext*) { return true; }
+
+// The block's input dimension setter goes into the input-width slot (marked
+// in PortFlags); no conditions, update or derivatives slot is filled.
+void gateway::installCallbacks(BlockContext* S) {
+  const Level2Block& b = kivrelBlock2;
+  CallbackTable& t = S->Callbacks;
+  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
+  t.mdlSetInputPortWidth = asAny(b.mdlSetInputPortDimensionInfo);
+  S->SizesVector[PortFlags] |= PortFlagDimsSetters;
+  t.mdlSetInputPortSampleTime = asAny(b.mdlSetInputPortSampleTime);
+  t.mdlSetOutputPortSampleTime = asAny(b.mdlSetOutputPortSampleTime);
+  t.mdlSetInputPortComplexSignal = asAny(b.mdlSetInputPortComplexSignal);
+  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
+  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
+  t.mdlOutputs = asAny(b.mdlOutputs);
+  t.mdlZeroCrossings = asAny(zeroCrossingStub);
+  t.mdlTerminate = asAny(b.mdlTerminate);
+}
+
+void gateway::completeOwnContext(BlockContext* S) {
+  S->InputPortCountFn = countPorts<InputPortRecord, &BlockContext::InputPorts, NumInputs>;
+  S->InputPortCountCtx = S;
+  S->OutputPortCountFn = countPorts<OutputPortRecord, &BlockContext::OutputPorts, NumOutputs>;
+  S->OutputPortCountCtx = S;
+}
+
+void gateway::initializeSizes(BlockContext* S) { kivrelBlock2.mdlInitializeSizes(S); }
 
 extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
   if (nlhs < 0) return directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
