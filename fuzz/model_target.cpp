@@ -9,67 +9,50 @@
 // reading /dev/stdin would wait forever for the fuzzer's input), and runs with
 // a plug-in given by path or the file writer, which writes files where its
 // parameter says.
-#include <dlfcn.h>
+//
+// With KIVREL_FUZZ_TRACE set the mistakes, the statuses, the CSV rows and the
+// messages go to standard output (see plugin_target.cpp).
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "model.h"
+#include "plugins.h"
 #include "runner.h"
 #include "values.h"
 
-#ifndef KIVREL_PLUGIN_DIR
-#define KIVREL_PLUGIN_DIR "plugins"
-#endif
-#ifndef KIVREL_FUZZ_PLUGINS
-#define KIVREL_FUZZ_PLUGINS ""
-#endif
-
 namespace {
 
-std::set<std::string> loadable;
 const int64_t kMaxFuzzSteps = 2000;
 
 bool runnable(const blocksim::Model& model) {
   for (const blocksim::BlockSpec& b : model.blocks) {
     if (b.isSource) continue;
-    if (b.plugin == "sinkdump" || loadable.count(b.plugin) == 0) return false;
+    if (b.plugin == "sinkdump" || fuzz::loadablePlugins().count(b.plugin) == 0) return false;
   }
   return true;
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::istringstream names(KIVREL_FUZZ_PLUGINS);
-  std::string name;
-  const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  while (names >> name) {
-    loadable.insert(name);
-    // Kept loaded for the whole run: the fuzzer reads the coverage counters
-    // of every library it has seen, also after the host has closed it.
-    dlopen(((dir != nullptr ? dir : KIVREL_PLUGIN_DIR) + std::string("/") + name + ".plgglx").c_str(),
-           RTLD_NOW | RTLD_LOCAL);
-  }
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 16384) return 0;
   std::string text(reinterpret_cast<const char*>(data), size);
   for (const char* system : {"/dev", "/proc", "/sys"})
     if (text.find(system) != std::string::npos) return 0;
-  const char* envDir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  const std::string dir = envDir != nullptr ? envDir : KIVREL_PLUGIN_DIR;
+  const std::string dir = fuzz::pluginDir();
   blocksim::ReadOptions readOptions;
   readOptions.pluginDir = dir;
   blocksim::Model model;
   std::vector<std::string> mistakes;
-  if (!blocksim::readModelText(text, "/nonexistent-kivrel-fuzz/model.toml", readOptions, model, mistakes)) {
+  const bool tracing = fuzz::tracing();
+  const bool read = blocksim::readModelText(text, "/nonexistent-kivrel-fuzz/model.toml", readOptions, model, mistakes);
+  if (tracing)
+    for (const std::string& m : mistakes) printf("mistake %s\n", m.c_str());
+  if (!read) {
     if (mistakes.empty()) {
       fprintf(stderr, "fuzz: a model was refused without a mistake\n");
       abort();
@@ -79,9 +62,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!runnable(model)) return 0;
   blocksim::RunOptions options;
   options.pluginDir = dir;
-  std::ostringstream err;
+  std::ostringstream err, rows;
+  blocksim::CsvWriter csv({&rows});
   blocksim::Simulation sim(model, options, err);
-  if (sim.prepare() == blocksim::ExitOk && sim.lastStep() <= kMaxFuzzSteps) sim.run(nullptr);
-  sim.terminate();
+  const int prepared = sim.prepare();
+  int ran = -1;
+  if (prepared == blocksim::ExitOk && sim.lastStep() <= kMaxFuzzSteps) {
+    if (tracing) {
+      csv.setColumns(sim.logColumns());
+      csv.writeHeader();
+    }
+    ran = sim.run(tracing ? &csv : nullptr);
+  }
+  const int terminated = sim.terminate();
+  if (tracing) {
+    csv.flush();
+    printf("prepare %d run %d terminate %d\n--- csv\n%s\n--- err\n%s\n--- end\n", prepared, ran, terminated,
+           rows.str().c_str(), err.str().c_str());
+    fflush(stdout);
+  }
   return 0;
 }

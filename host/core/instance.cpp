@@ -8,7 +8,7 @@
 #include <charconv>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KIVREL_ASAN)
 #include <sanitizer/asan_interface.h>
 #define GUARD_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define GUARD_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
@@ -55,7 +55,7 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& dir, const std::string& 
 
 Plugin::~Plugin() {
   // Under LeakSanitizer a closed library cannot be symbolized in a report.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(KIVREL_ASAN)
   if (handle_ != nullptr) dlclose(handle_);
 #endif
 }

@@ -13,7 +13,7 @@
 
 #include "ax_host.h"
 #include "budget.h"
-#include "kivrel.h"
+#include "record.h"
 
 namespace blocksim {
 

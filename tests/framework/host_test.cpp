@@ -105,7 +105,7 @@ TEST(Guards, WriteOutsideIsReported) {
   EXPECT_TRUE(b.intact());
   static_cast<double*>(b.data())[2] = 1.0;
   EXPECT_TRUE(b.intact());
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(KIVREL_ASAN)
   // Under AddressSanitizer the guard zones are poisoned and the write itself
   // is the report.
   static_cast<unsigned char*>(b.data())[3 * sizeof(double)] = 0;

@@ -243,7 +243,7 @@ TEST_F(Runner, ABlockErrorStopsTheRunKeepingTheCsvAndTerminatingEveryBlock) {
   for (const char* b : {"p1", "p2", "p3"}) EXPECT_EQ(logged(std::string(b) + " 107 "), 1u) << b;
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(KIVREL_ASAN)
 // (Under AddressSanitizer the guard zones are poisoned and the write itself
 // is the report.)
 TEST_F(Runner, AWriteOutsideAVectorStopsTheRunAtTheEndOfItsStep) {
