@@ -351,7 +351,7 @@ int Simulation::negotiatePorts(Node& node) {
     node.dims = DimsInfo{node.dimsValue, 1, &node.dimsValue, 0};
     si.PortArgDims = &node.dims;
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(126);
+    CallResult r = inst.direct(FlagSetInputPortDimensionInfo);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
@@ -364,14 +364,14 @@ int Simulation::negotiatePorts(Node& node) {
     si.PortArgTimes[0] = period;
     si.PortArgTimes[1] = offset;
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(122);
+    CallResult r = inst.direct(FlagSetInputPortSampleTime);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
   for (int32_t p = 0; p < ports; ++p) {
     si.PortArgValue = 0;  // real
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(120);
+    CallResult r = inst.direct(FlagSetInputPortComplexSignal);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
