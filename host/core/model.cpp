@@ -693,9 +693,7 @@ bool readModelText(const std::string& text, const std::string& path, const ReadO
   size_t bad = 0;
   if (!tomlTextIsSafe(text, bad)) {
     const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n'));
-    mistakes.push_back(model.where(line) +
-                       "a character other than ASCII outside a string or comment, or right after a backslash in a "
-                       "\"\"\" string");
+    mistakes.push_back(model.where(line) + kTomlTextRefused);
     return false;
   }
   toml::table doc;

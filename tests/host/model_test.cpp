@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "run_support.h"
+#include "values.h"
 
 using namespace runtest;
 using blocksim::RunOptions;
@@ -37,7 +38,7 @@ TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
   // before the parser sees them (some of them reach undefined behaviour in
   // it); inside a string they are fine.
   expectMistakes("stop_time = 1\nstep = 0.1 \xc2\xa1\n" + kProbe,
-                 {"2: a character other than ASCII outside a string or comment, or right after a backslash in a \"\"\" string"});
+                 {std::string("2: ") + blocksim::kTomlTextRefused});
   expectMistakes("stop_time = 1\nstep = 0.1\nsolvr = 'rk4'\n" + kProbe,
                  {"3: unknown key 'solvr' (stop_time, step, solver, block, output)"});
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "param = [1]\n",
