@@ -99,7 +99,7 @@ struct Bare {
     args[0] = num(0);
     args[1] = axCreateDoubleMatrix(0, 0, 0);
     args[2] = axCreateDoubleMatrix(0, 0, 0);
-    args[3] = num(104);
+    args[3] = num(FlagOutputs);
   }
   ~Bare() {
     inst->terminate();
@@ -121,7 +121,7 @@ struct Bare {
 void gatewayPlgFunction(benchmark::State& state) {
   Bare b("extremum", {str("xav")}, 1, 1);
   b.inst->u()[0] = 3.0;
-  axGetPr(b.args[3])[0] = 104;
+  axGetPr(b.args[3])[0] = FlagOutputs;
   BlockContext* S = &b.inst->context();
   for (auto _ : state) {
     axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(S)};
@@ -550,8 +550,8 @@ void hostBare(benchmark::State& state) {
     }
   axArray* empty = axCreateDoubleMatrix(0, 0, 0);
   axArray* t = num(0);
-  axArray* f104 = num(104);
-  axArray* f105 = num(105);
+  axArray* f104 = num(FlagOutputs);
+  axArray* f105 = num(FlagUpdate);
   const axArray* outputs[4] = {t, empty, empty, f104};
   const axArray* updates[4] = {t, empty, empty, f105};
   uint64_t calls = 0;
@@ -616,10 +616,10 @@ int main(int argc, char** argv) {
     for (int W : widths) {
       const std::string w = std::to_string(W);
       benchmark::RegisterBenchmark(("block/" + std::string(c.name) + "/out/" + w).c_str(),
-                                   [&c, W](benchmark::State& s) { runBlock(s, c, W, 104); });
+                                   [&c, W](benchmark::State& s) { runBlock(s, c, W, FlagOutputs); });
       if (c.update)
         benchmark::RegisterBenchmark(("block/" + std::string(c.name) + "/upd/" + w).c_str(),
-                                     [&c, W](benchmark::State& s) { runBlock(s, c, W, 105); });
+                                     [&c, W](benchmark::State& s) { runBlock(s, c, W, FlagUpdate); });
     }
   }
   for (const FloorCase& f : kFloors)

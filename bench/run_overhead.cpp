@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     axArray* u = axCreateDoubleMatrix(0, 0, 0);
     axArray* f104 = axCreateDoubleMatrix(1, 1, 0);
     axArray* f105 = axCreateDoubleMatrix(1, 1, 0);
-    axGetPr(f104)[0] = 104;
-    axGetPr(f105)[0] = 105;
+    axGetPr(f104)[0] = FlagOutputs;
+    axGetPr(f105)[0] = FlagUpdate;
     const axArray* outputs[4] = {t, x, u, f104};
     const axArray* updates[4] = {t, x, u, f105};
     bareCalls = 0;

@@ -1,60 +1,38 @@
-// The gateway of a block plug-in: the sizes call, the direct callback calls
-// and the version query. Built once per plug-in, with the block's name
-// (KIVREL_BLOCK_NAME) and level (KIVREL_LEVEL, 1 or 2) compiled in.
-#include "kivrel.h"
-
+// The gateway of a block plug-in: the sizes call (argument checks, the host's
+// record or a context of the plug-in's own, the returned sizes), plgVersion,
+// the stubs of the direct calls, and the services for block code of both
+// levels. Built once per plug-in, with the block's name (KIVREL_BLOCK_NAME)
+// compiled in; plgFunction and what differs by level come from level1.cpp or
+// level2.cpp (gateway.h).
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
-#ifndef KIVREL_BLOCK_NAME
-#error "KIVREL_BLOCK_NAME must name the block"
-#endif
-#ifndef KIVREL_LEVEL
-#define KIVREL_LEVEL 1
-#endif
+#include "gateway.h"
 
 namespace {
 
 const char kBlockName[] = KIVREL_BLOCK_NAME;
-#if KIVREL_LEVEL == 2
-const char kCallerLabel[] = "PLG level2 S-function \"" KIVREL_BLOCK_NAME "\"";
-const int32_t kVersionMarker = Level2VersionMarker;
-#else
-const char kCallerLabel[] = "PLG level1 S-function \"" KIVREL_BLOCK_NAME "\"";
-const int32_t kVersionMarker = Level1VersionMarker;
-#endif
 const char kVersionText[] = "Trelon R14 native";
+
+const char kNoMemory[] = "Out of memory while making the context of a command-line call.";
+const char kWrongCountFormat[] =
+    "Wrong number of input arguments passed to S-function PLG-file.\n%d input arguments were passed in when "
+    "expecting %d input arguments.\n";
 
 // Room for every fixed message with the caller label; the name-mismatch
 // message embeds the host's PluginName and is cut to this size.
 const size_t kMessageSize = 512;
 
+// The parameters of a command-line call follow its four fixed arguments
+// (t, x, u and the flag).
+const int kFixedArguments = 4;
+
 [[noreturn]] void argumentError(const char* fmt) {
   char msg[kMessageSize];
-  snprintf(msg, sizeof msg, fmt, kCallerLabel);
+  snprintf(msg, sizeof msg, fmt, gateway::kCallerLabel);
   plgErrMsgTxt(msg);
 }
-
-AnyCallback asAny(ContextFn f) { return reinterpret_cast<AnyCallback>(f); }
-
-// ---------------------------------------------------------------------------
-// Stubs installed for the callbacks no block of this system has.
-
-void varHitStub(BlockContext* S) {
-  setErrorStatus(S,
-                 "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT "
-                 "and add a mdlGetTimeOfNextVarHit routine");
-}
-
-void zeroCrossingStub(BlockContext* S) {
-  setErrorStatus(S,
-                 "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have "
-                 "a mdlZeroCrossings routine");
-}
-
-// ---------------------------------------------------------------------------
-// Context of a sizes call.
 
 // The host's record, when argument 1 is a two-row array whose second element
 // is the marker and whose first carries the record's address; else null.
@@ -72,62 +50,32 @@ BlockContext* hostRecord(const axArray* x) {
 #endif
 }
 
-#if KIVREL_LEVEL == 2
-// Port counters of a context made for a command-line call. A count whose
-// records cannot be allocated is refused like a negative one (0, nothing
-// changed), so a block never gets a port count without its records.
-int32_t countPorts(void* ctx, int32_t count, int entry, void** records, size_t recordSize) {
-  if (count < 0) return 0;
-  BlockContext* S = static_cast<BlockContext*>(ctx);
-  if (count > 0) {
-    void* fresh = axCalloc(static_cast<size_t>(count), recordSize);
-    if (fresh == nullptr) return 0;
-    *records = fresh;
-  }
-  S->SizesVector[entry] = count;
-  S->SizesVector[PortFlags] |= 2;
-  return 1;
+// Zero-filled host memory for a context of the plug-in's own. A request the
+// host cannot meet ends the call with a message: the block must never run on
+// a record that is not there.
+void* ownContextMemory(size_t count, size_t size) {
+  void* p = axCalloc(count, size);
+  if (p == nullptr) plgErrMsgTxt(kNoMemory);
+  return p;
 }
 
-int32_t countInputPorts(void* ctx, int32_t count) {
-  BlockContext* S = static_cast<BlockContext*>(ctx);
-  void* ports = S->InputPorts;
-  int32_t r = countPorts(ctx, count, NumInputs, &ports, sizeof(InputPortRecord));
-  S->InputPorts = static_cast<InputPortRecord*>(ports);
-  return r;
-}
-
-int32_t countOutputPorts(void* ctx, int32_t count) {
-  BlockContext* S = static_cast<BlockContext*>(ctx);
-  void* ports = S->OutputPorts;
-  int32_t r = countPorts(ctx, count, NumOutputs, &ports, sizeof(OutputPortRecord));
-  S->OutputPorts = static_cast<OutputPortRecord*>(ports);
-  return r;
-}
-#endif
-
-// A context of the plug-in's own, for a sizes call from the command line: the
-// arguments after FLAG become the block parameters. The host reclaims it.
+// The context of a command-line sizes call: made from host memory, never
+// freed by the plug-in; the arguments after FLAG are the block parameters.
 BlockContext* commandLineContext(int nrhs, const axArray* prhs[]) {
-  int count = nrhs >= 5 ? nrhs - 4 : 0;
-  BlockContext* S = static_cast<BlockContext*>(axCalloc(1, sizeof(BlockContext)));
-  ::SimInfo* si = static_cast<::SimInfo*>(axCalloc(1, sizeof(::SimInfo)));
+  const int count = nrhs > kFixedArguments ? nrhs - kFixedArguments : 0;
+  BlockContext* S = static_cast<BlockContext*>(ownContextMemory(1, sizeof(BlockContext)));
+  ::SimInfo* si = static_cast<::SimInfo*>(ownContextMemory(1, sizeof(::SimInfo)));
   S->RootContext = S;
   S->SimInfo = si;
-  si->RunMode = 1;
+  si->RunMode = RunModeOwnContext;
   S->SFcnParamsCount = count;
   S->PluginName = kBlockName;
   S->BlockPath = kBlockName;
   if (count > 0) {
-    S->SFcnParams = static_cast<const axArray**>(axCalloc(static_cast<size_t>(count), sizeof(axArray*)));
-    for (int i = 0; i < count; ++i) S->SFcnParams[i] = prhs[4 + i];
+    S->SFcnParams = static_cast<const axArray**>(ownContextMemory(static_cast<size_t>(count), sizeof(axArray*)));
+    for (int i = 0; i < count; ++i) S->SFcnParams[i] = prhs[kFixedArguments + i];
   }
-#if KIVREL_LEVEL == 2
-  S->InputPortCountFn = countInputPorts;
-  S->InputPortCountCtx = S;
-  S->OutputPortCountFn = countOutputPorts;
-  S->OutputPortCountCtx = S;
-#endif
+  gateway::completeOwnContext(S);
   return S;
 }
 
@@ -142,38 +90,10 @@ void checkName(BlockContext* S) {
   plgErrMsgTxt(msg);
 }
 
-void installCallbacks(BlockContext* S) {
-  CallbackTable& t = S->Callbacks;
-#if KIVREL_LEVEL == 2
-  const Level2Block& b = kivrelBlock2;
-  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
-  t.mdlSetInputPortWidth = reinterpret_cast<AnyCallback>(b.mdlSetInputPortDimensionInfo);
-  S->SizesVector[PortFlags] |= 1;
-  t.mdlSetInputPortSampleTime = reinterpret_cast<AnyCallback>(b.mdlSetInputPortSampleTime);
-  t.mdlSetOutputPortSampleTime = reinterpret_cast<AnyCallback>(b.mdlSetOutputPortSampleTime);
-  t.mdlSetInputPortComplexSignal = reinterpret_cast<AnyCallback>(b.mdlSetInputPortComplexSignal);
-  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
-  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
-  t.mdlOutputs = reinterpret_cast<AnyCallback>(b.mdlOutputs);
-  t.mdlZeroCrossings = asAny(zeroCrossingStub);
-  t.mdlTerminate = asAny(b.mdlTerminate);
-#else
-  const Level1Block& b = kivrelBlock;
-  t.mdlInitializeSizes = asAny(b.mdlInitializeSizes);
-  t.mdlInitializeSampleTimes = asAny(b.mdlInitializeSampleTimes);
-  t.mdlInitializeConditions = reinterpret_cast<AnyCallback>(b.mdlInitializeConditions);
-  t.mdlGetTimeOfNextVarHit = asAny(varHitStub);
-  t.mdlOutputs = reinterpret_cast<AnyCallback>(b.mdlOutputs);
-  t.mdlUpdate = reinterpret_cast<AnyCallback>(b.mdlUpdate);
-  t.mdlDerivatives = reinterpret_cast<AnyCallback>(b.mdlDerivatives);
-  t.mdlZeroCrossings = asAny(zeroCrossingStub);
-  t.mdlTerminate = asAny(b.mdlTerminate);
-  if (b.mdlCheckParameters != nullptr) t.mdlCheckParameters = asAny(b.mdlCheckParameters);
-#endif
-}
+}  // namespace
 
-void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
-  if (nrhs < 4) argumentError("%s must be called with at least 4 right hand arguments");
+void gateway::sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
+  if (nrhs < kFixedArguments) argumentError("%s must be called with at least 4 right hand arguments");
   if (nlhs > 1) argumentError("%s called with too many left hand arguments");
   const char* const flagMessage = "The 4th right hand argument, FLAG, passed to %s must be an integer";
   const axArray* flagArg = prhs[3];
@@ -187,165 +107,47 @@ void sizesCall(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
 
   BlockContext* S = hostRecord(prhs[1]);
   if (S != nullptr) {
-#if KIVREL_LEVEL == 2
-    checkName(S);
-#else
-    if (S->SimInfo != nullptr && S->SimInfo->RunMode == 2) checkName(S);
-#endif
-    installCallbacks(S);
+    if (gateway::checksName(S)) checkName(S);
+    gateway::installCallbacks(S);
   } else {
     S = commandLineContext(nrhs, prhs);
   }
 
-  S->SizesVector[VersionMarker] = kVersionMarker;
-#if KIVREL_LEVEL == 2
-  kivrelBlock2.mdlInitializeSizes(S);
-#else
-  kivrelBlock.mdlInitializeSizes(S);
-#endif
+  S->SizesVector[VersionMarker] = gateway::kVersionMarker;
+  gateway::initializeSizes(S);
 
   axArray* result = axCreateDoubleMatrix(SizesVectorLength, 1, 0);
   plhs[0] = result;
   double* out = axGetPr(result);
   for (int i = 0; i < SizesVectorLength; ++i) out[i] = S->SizesVector[i];
-  S->SizesVector[OptionFlags] = static_cast<int32_t>(static_cast<uint32_t>(S->SizesVector[OptionFlags]) | 0x2000u);
-  const int unsignedEntries[] = {15, 16, 17, 18, OptionFlags};
-  for (int i : unsignedEntries) out[i] = static_cast<uint32_t>(S->SizesVector[i]);
+  S->SizesVector[OptionFlags] |= OptionSizesCallBit;
+  for (int i = FirstUnsignedEntry; i <= LastUnsignedEntry; ++i) out[i] = static_cast<uint32_t>(S->SizesVector[i]);
+  out[OptionFlags] = static_cast<uint32_t>(S->SizesVector[OptionFlags]);
 }
 
 // ---------------------------------------------------------------------------
-// Direct calls.
+// Stubs and messages of the direct calls.
 
-// Calls a table slot holding a function of type Fn, or stores the message
-// when the slot is empty.
-template <typename Fn, typename... Args>
-void viaSlot(BlockContext* S, AnyCallback slot, const char* missing, Args... args) {
-  if (slot == nullptr) {
-    setErrorStatus(S, missing);
-    return;
-  }
-  reinterpret_cast<Fn>(slot)(S, args...);
+void gateway::varHitStub(BlockContext* S) {
+  setErrorStatus(S,
+                 "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT "
+                 "and add a mdlGetTimeOfNextVarHit routine");
 }
 
-#if KIVREL_LEVEL == 2
-void directCall(BlockContext* S, int32_t flag) {
-  const Level2Block& b = kivrelBlock2;
-  CallbackTable& t = S->Callbacks;
-  ::SimInfo* si = S->SimInfo;
-  const int32_t port = S->SizesVector[ExchangeArg];
-  const bool dimsSetters = (S->SizesVector[PortFlags] & 1) != 0;
-  PortMethodTable* pm = S->PortMethods;
-  switch (flag) {
-    case 101: b.mdlInitializeSampleTimes(S); break;
-    case 103: varHitStub(S); break;
-    case 104: b.mdlOutputs(S, port == -2 ? -2 : 0); break;
-    case 107: b.mdlTerminate(S); break;
-    case 108: zeroCrossingStub(S); break;
-    case 111: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
-    case 112: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
-    case 113:
-      viaSlot<PortValueFn>(S, t.mdlSetInputPortDataType, "Unexpected call to mdlSetInputPortDataType",
-                           port, si->PortArgValue);
-      break;
-    case 114:
-      viaSlot<PortValueFn>(S, t.mdlSetOutputPortDataType, "Unexpected call to mdlSetOutputPortDataType",
-                           port, si->PortArgValue);
-      break;
-    case 115:
-      viaSlot<PortValueFn>(S, dimsSetters ? nullptr : t.mdlSetInputPortWidth,
-                           "Unexpected call to mdlSetInputPortWidth", port, si->PortArgValue);
-      break;
-    case 116:
-      viaSlot<PortValueFn>(S, dimsSetters ? nullptr : t.mdlSetOutputPortWidth,
-                           "Unexpected call to mdlSetOutputPortWidth", port, si->PortArgValue);
-      break;
-    case 120:
-      viaSlot<PortValueFn>(S, t.mdlSetInputPortComplexSignal,
-                           "Unexpected call to mdlSetInputPortComplexSignal", port, si->PortArgValue);
-      break;
-    case 121:
-      viaSlot<PortValueFn>(S, t.mdlSetOutputPortComplexSignal,
-                           "Unexpected call to mdlSetOutputPortComplexSignal", port, si->PortArgValue);
-      break;
-    case 122:
-      viaSlot<PortTimeFn>(S, t.mdlSetInputPortSampleTime, "Unexpected call to mdlSetInputPortSampleTime",
-                          port, si->PortArgTimes[0], si->PortArgTimes[1]);
-      break;
-    case 123:
-      viaSlot<PortTimeFn>(S, t.mdlSetOutputPortSampleTime,
-                          "Unexpected call to mdlSetOutputPortSampleTime", port, si->PortArgTimes[0],
-                          si->PortArgTimes[1]);
-      break;
-    case 126:
-      viaSlot<PortDimsFn>(S, dimsSetters ? t.mdlSetInputPortWidth : nullptr,
-                          "Unexpected call to mdlSetInputPortDimensionInfo", port,
-                          static_cast<const DimsInfo*>(si->PortArgDims));
-      break;
-    case 127:
-      viaSlot<PortDimsFn>(S, dimsSetters ? t.mdlSetOutputPortWidth : nullptr,
-                          "Unexpected call to mdlSetOutputPortDimensionInfo", port,
-                          static_cast<const DimsInfo*>(si->PortArgDims));
-      break;
-    case 128:
-      viaSlot<PortMethodFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetInputPortFrameData) : nullptr,
-                            "Unexpected call to mdlSetInputPortFrameData", port, si->PortArgValue);
-      break;
-    case 131:
-      viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortDimensionInfo) : nullptr,
-                             "Unexpected call to mdlSetDefaultPortDimensionInfo");
-      break;
-    case 132:
-      viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortDataTypes) : nullptr,
-                             "Unexpected call to mdlSetDefaultPortDataTypes");
-      break;
-    case 133:
-      viaSlot<DefaultPortFn>(S, pm ? reinterpret_cast<AnyCallback>(pm->mdlSetDefaultPortComplexSignals) : nullptr,
-                             "Unexpected call to mdlSetDefaultPortComplexSignals");
-      break;
-    default: setErrorStatus(S, "Invalid flag encountered in kivrel"); break;
-  }
+void gateway::zeroCrossingStub(BlockContext* S) {
+  setErrorStatus(S,
+                 "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have "
+                 "a mdlZeroCrossings routine");
 }
-#else
-void directCall(BlockContext* S, int32_t flag) {
-  const Level1Block& b = kivrelBlock;
-  CallbackTable& t = S->Callbacks;
-  int32_t* exchange = &S->SizesVector[ExchangeArg];
-  switch (flag) {
-    case 101: b.mdlInitializeSampleTimes(S); break;
-    case 102: b.mdlInitializeConditions(S->StateVector, S); break;
-    case 103: varHitStub(S); break;
-    case 104: b.mdlOutputs(S->OutputVector, S->StateVector, S->InputVector, S, 0); break;
-    case 105: b.mdlUpdate(S->StateVector, S->InputVector, S, 0); break;
-    case 106: b.mdlDerivatives(S->DerivVector, S->StateVector, S->InputVector, S, 0); break;
-    case 107: b.mdlTerminate(S); break;
-    case 108: zeroCrossingStub(S); break;
-    case 109:
-      if (t.mdlGetInputPortWidth != nullptr)
-        *exchange = reinterpret_cast<PortWidthFn>(t.mdlGetInputPortWidth)(S, *exchange);
-      else
-        setErrorStatus(S, "Unexpected call to mdlGetInputPortWidth");
-      break;
-    case 110:
-      if (t.mdlGetOutputPortWidth != nullptr)
-        *exchange = reinterpret_cast<PortWidthFn>(t.mdlGetOutputPortWidth)(S, *exchange);
-      else
-        setErrorStatus(S, "Unexpected call to mdlGetOutputPortWidth");
-      break;
-    case 111: viaSlot<ContextFn>(S, t.mdlSetWorkWidths, "Unexpected call to mdlSetWorkWidths"); break;
-    case 112: viaSlot<ContextFn>(S, t.mdlCheckParameters, "Unexpected call to mdlCheckParameters"); break;
-    default: setErrorStatus(S, "Invalid flag encountered in kivrel"); break;
-  }
-}
-#endif
 
-}  // namespace
+void gateway::invalidFlag(BlockContext* S) { setErrorStatus(S, "Invalid flag encountered in kivrel"); }
 
 // ---------------------------------------------------------------------------
 // Services for block code.
 
 void checkParamCount(BlockContext* S, int expected) {
   if (S->SFcnParamsCount != expected)
-    blockError(KIVREL_WRONG_COUNT_FMT, S->SFcnParamsCount + 4, expected + 4);
+    blockError(kWrongCountFormat, S->SFcnParamsCount + kFixedArguments, expected + kFixedArguments);
 }
 
 void blockError(const char* fmt, ...) {
@@ -355,72 +157,6 @@ void blockError(const char* fmt, ...) {
   vsnprintf(msg, sizeof msg, fmt, ap);
   va_end(ap);
   plgErrMsgTxt(msg);
-}
-
-#if KIVREL_LEVEL == 2
-const DimsInfo DynamicDimsInfo = {-1, -1, nullptr, 0};
-
-namespace {
-// Describes the port from DynamicDimsInfo with the given dimensions and hands
-// it to the host's setter; 1 when the host has none. A matrix whose element
-// count does not fit the width word cannot be described: such a request is
-// refused (0) without asking the host.
-int32_t setPortDims(BlockContext* S, SetPortDimsFunc fn, int32_t port, int32_t numDims, int32_t* dims) {
-  if (fn == nullptr) return 1;
-  DimsInfo info = DynamicDimsInfo;
-  info.numDims = numDims;
-  info.dims = dims;
-  if (numDims == 1) {
-    info.width = dims[0];
-  } else if (dims[0] == -1 || dims[1] == -1) {
-    info.width = -1;
-  } else {
-    const int64_t width = static_cast<int64_t>(dims[0]) * dims[1];
-    if (width < INT32_MIN || width > INT32_MAX) return 0;
-    info.width = static_cast<int32_t>(width);
-  }
-  return fn(S, port, &info);
-}
-}  // namespace
-
-int32_t setInputPortMatrixDimensions(BlockContext* S, int32_t port, int32_t rows, int32_t cols) {
-  int32_t dims[2] = {rows, cols};
-  return setPortDims(S, S->SimInfo->SetInputPortDimsFn, port, 2, dims);
-}
-int32_t setOutputPortMatrixDimensions(BlockContext* S, int32_t port, int32_t rows, int32_t cols) {
-  int32_t dims[2] = {rows, cols};
-  return setPortDims(S, S->SimInfo->SetOutputPortDimsFn, port, 2, dims);
-}
-int32_t setInputPortVectorDimension(BlockContext* S, int32_t port, int32_t width) {
-  return setPortDims(S, S->SimInfo->SetInputPortDimsFn, port, 1, &width);
-}
-int32_t setOutputPortVectorDimension(BlockContext* S, int32_t port, int32_t width) {
-  return setPortDims(S, S->SimInfo->SetOutputPortDimsFn, port, 1, &width);
-}
-
-int32_t hostQueryInt(BlockContext* S, int32_t arg) {
-  int32_t result = 0;
-  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, 20, arg, &result);
-  return result;
-}
-
-double hostQueryDouble(BlockContext* S) {
-  double result = 0.0;
-  if (S->SimInfo->HostQueryFn != nullptr) S->SimInfo->HostQueryFn(S, 21, 0, &result);
-  return result;
-}
-#endif
-
-// ---------------------------------------------------------------------------
-// Exported entry points.
-
-extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
-  if (nlhs < 0) {
-    BlockContext* S = reinterpret_cast<BlockContext*>(plhs[1]);
-    directCall(S, truncInt(axGetPr(prhs[3])[0]));
-    return;
-  }
-  sizesCall(nlhs, plhs, nrhs, prhs);
 }
 
 extern "C" const char* plgVersion(void) { return kVersionText; }

@@ -87,6 +87,28 @@ int writeInt(BlockContext* S, const char* name, const int32_t* value) {
   return writePair(S, 6, name, value, XcgInt32, 1, 1);
 }
 
+// The arguments of the value types 4, 5 and 7 to 10, which
+// ssWriteXCGParameters and ssWriteXCGParamSettings take alike: the value (or
+// the real and imaginary parts), rows, columns for a matrix type, and from
+// type 7 on a data-type id. The columns of a type without them are left to
+// the caller.
+struct TypedValue {
+  const void* parts[2] = {nullptr, nullptr};  // the value, or the real and imaginary parts
+  int rows = 0, cols = 0, dataTypeId = 0;
+  // What the host's writer is given: the value itself, or the pair of parts.
+  const void* value(int valueType) const { return isComplexType(valueType) ? parts : parts[0]; }
+};
+
+bool isTypedValue(int valueType) { return valueType == 4 || valueType == 5 || (valueType >= 7 && valueType <= 10); }
+
+void readTypedValue(int valueType, va_list* ap, TypedValue& v) {
+  v.parts[0] = va_arg(*ap, const void*);
+  if (isComplexType(valueType)) v.parts[1] = va_arg(*ap, const void*);
+  v.rows = va_arg(*ap, int);
+  if (isMatrixType(valueType)) v.cols = va_arg(*ap, int);
+  if (valueType >= 7) v.dataTypeId = va_arg(*ap, int);
+}
+
 }  // namespace
 
 int ssWriteXCGRecordLine(BlockContext* S, const char* text) { return writeRecord(S, text); }
@@ -140,43 +162,15 @@ int ssWriteXCGParameters(BlockContext* S, int count, ...) {
     const int valueType = va_arg(ap, int);
     const char* name = va_arg(ap, const char*);
     const char* text = va_arg(ap, const char*);
-    const void* value = nullptr;
-    const void* parts[2] = {nullptr, nullptr};
-    int rows = 0, cols = 0, dataTypeId = 0;
-    switch (valueType) {
-      case 4:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        break;
-      case 5:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        cols = va_arg(ap, int);
-        break;
-      case 7:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        break;
-      case 8:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        cols = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        break;
-      case 9:
-      case 10:
-        parts[0] = va_arg(ap, const void*);
-        parts[1] = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        if (valueType == 10) cols = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        value = parts;
-        break;
-      default:
-        va_end(ap);
-        return fail(S, kParamsBadType);
+    if (!isTypedValue(valueType)) {
+      va_end(ap);
+      return fail(S, kParamsBadType);
     }
+    TypedValue v;
+    readTypedValue(valueType, &ap, v);
+    const void* const value = v.value(valueType);
+    const int rows = v.rows, dataTypeId = v.dataTypeId;
+    int cols = v.cols;
     // A type without columns has one, or none when it has no rows.
     if (!isMatrixType(valueType)) cols = rows != 0 ? 1 : 0;
     // The value that must be present: the real part of a complex pair, and
@@ -184,7 +178,7 @@ int ssWriteXCGParameters(BlockContext* S, int count, ...) {
     // name-value pair (the host would read it).
     bool missing = value == nullptr;
     if (isComplexType(valueType))
-      missing = parts[0] == nullptr || ((dataTypeId & XcgComplexBit) != 0 && parts[1] == nullptr);
+      missing = v.parts[0] == nullptr || ((dataTypeId & XcgComplexBit) != 0 && v.parts[1] == nullptr);
     if (name == nullptr || name[0] == '\0' || (missing && rows != 0) || rows < 0 || cols < 0 ||
         (rows == 0) != (cols == 0)) {
       va_end(ap);
@@ -216,8 +210,8 @@ int ssWriteXCGParamSettings(BlockContext* S, int count, ...) {
     }
     const char* name = va_arg(ap, const char*);
     const void* value = nullptr;
-    const void* parts[2] = {nullptr, nullptr};
     double number = 0.0;
+    TypedValue v;
     int dataTypeId = 0, rows = 1, cols = 1;
     switch (valueType) {
       case 0:
@@ -230,37 +224,16 @@ int ssWriteXCGParamSettings(BlockContext* S, int count, ...) {
         number = va_arg(ap, double);
         value = &number;
         break;
-      case 4:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        break;
-      case 5:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        cols = va_arg(ap, int);
-        break;
       case 6:
         value = va_arg(ap, const void*);
         dataTypeId = va_arg(ap, int);
         break;
-      case 7:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        break;
-      case 8:
-        value = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        cols = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        break;
-      default:  // 9, 10
-        parts[0] = va_arg(ap, const void*);
-        parts[1] = va_arg(ap, const void*);
-        rows = va_arg(ap, int);
-        if (valueType == 10) cols = va_arg(ap, int);
-        dataTypeId = va_arg(ap, int);
-        value = parts;
+      default:  // 4, 5, 7 to 10; a type without columns has one
+        readTypedValue(valueType, &ap, v);
+        value = v.value(valueType);
+        rows = v.rows;
+        cols = isMatrixType(valueType) ? v.cols : 1;
+        dataTypeId = v.dataTypeId;
         break;
     }
     result = writePair(S, valueType, name, value, dataTypeId, rows, cols);

@@ -1,7 +1,8 @@
 // Replays fuzz inputs through a fuzz target without libFuzzer, for the test
 // suite: each argument is an input file or a folder of them (read in name
 // order). A target that crashes or aborts fails the run; otherwise prints how
-// many inputs ran.
+// many inputs ran. With KIVREL_FUZZ_TRACE set, each input's name goes to
+// standard output before the trace the target writes for it.
 #include <dirent.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -11,6 +12,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "plugins.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -51,8 +54,10 @@ int main(int argc, char** argv) {
     inputs.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   LLVMFuzzerInitialize(&argc, &argv);
+  const bool tracing = fuzz::tracing();
   for (size_t i = 0; i < files.size(); ++i) {
-    fprintf(stderr, "replay %s (%zu bytes)\n", files[i].c_str(), inputs[i].size());
+    fprintf(tracing ? stdout : stderr, "replay %s (%zu bytes)\n", files[i].c_str(), inputs[i].size());
+    if (tracing) fflush(stdout);
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(inputs[i].data()), inputs[i].size());
   }
   printf("%zu inputs replayed\n", files.size());

@@ -7,26 +7,18 @@
 // path would dlopen an arbitrary file), and `load sinkdump`, whose file name
 // parameter may be any path (the plug-in target fuzzes it in a folder of its
 // own).
-#include <dlfcn.h>
+//
+// With KIVREL_FUZZ_TRACE set the exit status and what the script wrote go to
+// standard output (see plugin_target.cpp).
 #include <stdio.h>
-#include <stdlib.h>
 
-#include <set>
 #include <sstream>
 #include <string>
 
+#include "plugins.h"
 #include "step.h"
 
-#ifndef KIVREL_PLUGIN_DIR
-#define KIVREL_PLUGIN_DIR "plugins"
-#endif
-#ifndef KIVREL_FUZZ_PLUGINS
-#define KIVREL_FUZZ_PLUGINS ""
-#endif
-
 namespace {
-
-std::set<std::string> loadable;
 
 bool allowedLine(const std::string& line) {
   std::istringstream words(line);
@@ -35,24 +27,10 @@ bool allowedLine(const std::string& line) {
   if (command != "load") return true;
   words >> name;
   if (words >> extra) return false;
-  return name != "sinkdump" && loadable.count(name) > 0;
+  return name != "sinkdump" && fuzz::loadablePlugins().count(name) > 0;
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::istringstream names(KIVREL_FUZZ_PLUGINS);
-  std::string name;
-  const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  while (names >> name) {
-    loadable.insert(name);
-    // Kept loaded for the whole run: the fuzzer reads the coverage counters
-    // of every library it has seen, also after the host has closed it.
-    dlopen(((dir != nullptr ? dir : KIVREL_PLUGIN_DIR) + std::string("/") + name + ".plgglx").c_str(),
-           RTLD_NOW | RTLD_LOCAL);
-  }
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 8192) return 0;
@@ -64,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (allowedLine(line)) script += line + "\n";
   std::istringstream in(script);
   std::ostringstream out, err;
-  const char* dir = getenv("KIVREL_FUZZ_PLUGIN_DIR");
-  int status = blocksim::runStepScript(in, out, err, dir != nullptr ? dir : KIVREL_PLUGIN_DIR);
+  int status = blocksim::runStepScript(in, out, err, fuzz::pluginDir());
+  if (fuzz::tracing()) {
+    printf("status %d\n--- out\n%s\n--- err\n%s\n--- end\n", status, out.str().c_str(), err.str().c_str());
+    fflush(stdout);
+  }
   if (status < 0 || status > 3) {
     fprintf(stderr, "fuzz: blocksim step exit status %d\n", status);
     abort();

@@ -4,12 +4,14 @@
 // truncated and clamped into the table; an index that is NaN or does not fit
 // in an int counts as negative.
 //
-// IWork: [0] 1 in vector mode, 0 in matrix mode.
 #include "kivrel.h"
 
 namespace {
 
-#define EMPTY_TABLE_MSG "Input size must be a nonempty vector or matrix"
+// IWork: whether the table was a vector (1) or a matrix (0) at the start.
+const int32_t kVectorMode = 0;
+
+const char kEmptyTableMsg[] = "Input size must be a nonempty vector or matrix";
 
 struct Table {
   const double* p;
@@ -25,7 +27,7 @@ Table readTable(BlockContext* S) {
   tb.p = axGetPr(a);
   tb.rows = axGetM(a);
   tb.cols = axGetN(a);
-  if (tb.rows < 1 || tb.cols < 1) blockError("%s", EMPTY_TABLE_MSG);
+  if (tb.rows < 1 || tb.cols < 1) blockError("%s", kEmptyTableMsg);
   return tb;
 }
 
@@ -45,33 +47,20 @@ void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 1);
   const Table tb = readTable(S);
   const bool vec = vectorShape(tb);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = vec ? -1 : tb.cols;
-  sv[NumInputs] = vec ? -1 : 1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 1;
-  sv[NumIWork] = 1;
-  sv[NumRWork] = 0;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = vec ? -1 : tb.cols, .inputs = vec ? -1 : 1, .directFeedthrough = 1, .sampleTimes = 1,
+               .params = 1, .iwork = 1});
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
   const axArray* a = blockParam(S, 0);
-  S->IWork[0] = smaller(axGetM(a), axGetN(a)) == 1 ? 1 : 0;
+  S->IWork[kVectorMode] = smaller(axGetM(a), axGetN(a)) == 1 ? 1 : 0;
 }
 
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   const Table tb = readTable(S);
   const int32_t w = S->SizesVector[NumInputs];
   const int32_t outputs = S->SizesVector[NumOutputs];
-  if (S->IWork[0] == 1) {
+  if (S->IWork[kVectorMode] == 1) {
     // Both widths are settled by the host, which normally makes them equal.
     // Only the elements present in both vectors are looked up: an output
     // narrower than the input is not written past its end, and outputs beyond
@@ -87,15 +76,12 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   if (w < 1) return;
   const int32_t r = clampIndex(u[0], tb.rows - 1);
   const int32_t count = smaller(tb.cols, outputs);
-  for (int32_t j = 0; j < count; ++j) y[j] = tb.p[(ptrdiff_t)r + (ptrdiff_t)tb.rows * j];
+  for (int32_t j = 0; j < count; ++j)
+    y[j] = tb.p[static_cast<ptrdiff_t>(r) + static_cast<ptrdiff_t>(tb.rows) * j];
 }
-
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

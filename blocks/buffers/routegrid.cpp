@@ -15,29 +15,15 @@ enum { SwitchBoxParam = 0, IniValueParam = 1 };
 // rounded value outside the int range).
 int32_t selectedRow(double control) {
   const double r = floor(control + 0.5);
-  return fitsInt(r) ? (int32_t)r : 0;
+  return fitsInt(r) ? static_cast<int32_t>(r) : 0;
 }
 
 void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 2);
   const int32_t K = axGetNumberOfElements(blockParam(S, IniValueParam));
-  if (K < 1) blockError("%s", SWITCHBOX_EMPTY_INI_MSG);
+  if (K < 1) blockError("%s", kSwitchBoxEmptyIniMsg);
   checkSwitchBoxColumns(readSwitchBox(blockParam(S, SwitchBoxParam)), K);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = K;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 2;
-  sv[NumIWork] = 0;
-  sv[NumRWork] = 0;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = K, .inputs = -1, .directFeedthrough = 1, .sampleTimes = 1, .params = 2});
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) { checkControlInput(S); }
@@ -63,12 +49,8 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

@@ -5,27 +5,30 @@
 // The last output shows whether the load trigger is high.
 //
 // Input u: n data elements, then the load trigger u[n] and the pick trigger
-// u[n+1]. IWork: [0] load flag, [1] pick flag, [2 .. 2+K-1] positions,
-// [2+K .. 2+2K-1] increments. RWork: [0 .. n-1] the buffer, [n] time of the
-// last load edge, [n+1] time of the last pick edge.
+// u[n+1].
 #include "kivrel.h"
 
 namespace {
 
 enum { OutputIndexParam = 0, IncrementParam = 1, ThresholdParam = 2, CyclicParam = 3 };
 
+// IWork: the two trigger flags, then the K positions and the K increments.
+const int32_t kLoadFlag = 0;
+const int32_t kPickFlag = 1;
+const int32_t kPositions = 2;
+int32_t incrementsSlot(int32_t K) { return kPositions + K; }
+// RWork: the buffer of n inputs, then the times of the last load and pick
+// edges.
+int32_t loadTimeSlot(int32_t n) { return n; }
+int32_t pickTimeSlot(int32_t n) { return n + 1; }
+
 // A repeated call at the time of an earlier edge lies within this relative
 // distance of it.
 const double kSameTimeTolerance = 1e-8;
 
-#define OUTPUT_INDEX_CHANGED_MSG "OutputIndex changed its size during the simulation."
-#define INCREMENT_SIZE_MSG "The vector size for OutputIndex and Increment must be the same."
-#define THRESHOLD_SCALAR_MSG "The threshold must be a scalar."
-
-// Positions move with 32-bit wrap-around: x86 integer addition, without the
-// signed overflow the language leaves undefined.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapSub(int32_t a, int32_t b) { return (int32_t)((uint32_t)a - (uint32_t)b); }
+const char kOutputIndexChangedMsg[] = "OutputIndex changed its size during the simulation.";
+const char kIncrementSizeMsg[] = "The vector size for OutputIndex and Increment must be the same.";
+const char kThresholdScalarMsg[] = "The threshold must be a scalar.";
 
 bool sameTime(double t, double edge) { return t > 0.0 && (t - edge) / t < kSameTimeTolerance; }
 
@@ -36,7 +39,7 @@ bool sameTime(double t, double edge) { return t > 0.0 && (t - edge) / t < kSameT
 double pick(const double* buffer, int32_t n, int32_t p, bool cyclic) {
   if (cyclic) {
     if (n <= 0) return 0.0;
-    int64_t q = (int64_t)p % n;
+    int64_t q = static_cast<int64_t>(p) % n;
     if (q < 0) q += n;
     return buffer[q];
   }
@@ -47,7 +50,7 @@ double pick(const double* buffer, int32_t n, int32_t p, bool cyclic) {
 // output, since the output width was fixed when the block was sized.
 const double* outputIndex(BlockContext* S, int32_t K) {
   const axArray* a = blockParam(S, OutputIndexParam);
-  if (axGetNumberOfElements(a) != K) blockError("%s", OUTPUT_INDEX_CHANGED_MSG);
+  if (axGetNumberOfElements(a) != K) blockError("%s", kOutputIndexChangedMsg);
   return axGetPr(a);
 }
 
@@ -56,23 +59,10 @@ void mdlInitializeSizes(BlockContext* S) {
   const int32_t K = axGetNumberOfElements(blockParam(S, OutputIndexParam));
   if (K <= 0) blockError("OutputIndex cannot be a empty vector.");
   const int32_t inc = axGetNumberOfElements(blockParam(S, IncrementParam));
-  if (inc != K && inc != 1) blockError("%s", INCREMENT_SIZE_MSG);
-  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", THRESHOLD_SCALAR_MSG);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = K + 1;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = 2 * K + 2;
-  sv[NumRWork] = -1;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  if (inc != K && inc != 1) blockError("%s", kIncrementSizeMsg);
+  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", kThresholdScalarMsg);
+  setSizes(S, {.outputs = K + 1, .inputs = -1, .directFeedthrough = 1, .sampleTimes = 1, .params = 4,
+               .iwork = 2 * K + 2, .rwork = -1});
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
@@ -85,7 +75,7 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   const double* index = outputIndex(S, K);
   const axArray* incArray = blockParam(S, IncrementParam);
   const int32_t incCount = axGetNumberOfElements(incArray);
-  if (incCount != K && incCount != 1) blockError("%s", INCREMENT_SIZE_MSG);
+  if (incCount != K && incCount != 1) blockError("%s", kIncrementSizeMsg);
   const double* inc = axGetPr(incArray);
 
   double* rw = S->RWork;
@@ -93,13 +83,13 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   for (int32_t j = 0; j < n; ++j) rw[j] = 0.0;
   for (int32_t i = 0; i < K; ++i) {
     if (index[i] < 0.0) blockError("Output Index must be positive integers.");
-    iw[2 + i] = truncInt(index[i]);
-    iw[2 + K + i] = truncInt(incCount == 1 ? inc[0] : inc[i]);
+    iw[kPositions + i] = truncInt(index[i]);
+    iw[incrementsSlot(K) + i] = truncInt(incCount == 1 ? inc[0] : inc[i]);
   }
-  iw[0] = 0;
-  iw[1] = 0;
-  rw[n] = -1.0;
-  rw[n + 1] = -1.0;
+  iw[kLoadFlag] = 0;
+  iw[kPickFlag] = 0;
+  rw[loadTimeSlot(n)] = -1.0;
+  rw[pickTimeSlot(n)] = -1.0;
 }
 
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
@@ -107,7 +97,7 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   const int32_t n = S->SizesVector[NumInputs] - 2;
   const axArray* thrArray = blockParam(S, ThresholdParam);
   // A threshold emptied during the run has no value to compare with.
-  if (axGetNumberOfElements(thrArray) < 1) blockError("%s", THRESHOLD_SCALAR_MSG);
+  if (axGetNumberOfElements(thrArray) < 1) blockError("%s", kThresholdScalarMsg);
   const double thr = axGetPr(thrArray)[0];
   // Only the first element of the cyclic flag is read; an empty flag reads as
   // 0, that is non-cyclic.
@@ -116,52 +106,50 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   const double t = blockTime(S);
   int32_t* iw = S->IWork;
   double* rw = S->RWork;
-  int32_t* pos = iw + 2;
-  const int32_t* inc = iw + 2 + K;
+  int32_t* pos = iw + kPositions;
+  const int32_t* inc = iw + incrementsSlot(K);
+  double& loadTime = rw[loadTimeSlot(n)];
+  double& pickTime = rw[pickTimeSlot(n)];
 
   // Load trigger first, so that a pick at the same call reads the new snapshot.
   const bool loadHigh = u[n] >= thr;
-  if (iw[0] == 0 && loadHigh) {
+  if (iw[kLoadFlag] == 0 && loadHigh) {
     const double* index = outputIndex(S, K);
     for (int32_t j = 0; j < n; ++j) rw[j] = u[j];
     for (int32_t i = 0; i < K; ++i) pos[i] = truncInt(index[i]);
-    iw[0] = 1;
+    iw[kLoadFlag] = 1;
     y[K] = 1.0;
-    rw[n] = t;
-  } else if (iw[0] == 1 && loadHigh) {
+    loadTime = t;
+  } else if (iw[kLoadFlag] == 1 && loadHigh) {
     // A repeated call at the time of the load retakes the snapshot; if the
     // pick rose at that time too, the outputs are picked again from the
     // positions that pick used, without moving them a second time.
-    if (sameTime(t, rw[n])) {
+    if (sameTime(t, loadTime)) {
       for (int32_t j = 0; j < n; ++j) rw[j] = u[j];
-      if (u[n + 1] >= thr && sameTime(t, rw[n + 1]))
+      if (u[n + 1] >= thr && sameTime(t, pickTime))
         for (int32_t i = 0; i < K; ++i) y[i] = pick(rw, n, wrapSub(pos[i], inc[i]), cyclic);
     }
-  } else if (iw[0] == 1 && thr > u[n]) {
-    iw[0] = 0;
+  } else if (iw[kLoadFlag] == 1 && thr > u[n]) {
+    iw[kLoadFlag] = 0;
     y[K] = 0.0;
   }
 
-  if (iw[1] == 0 && u[n + 1] >= thr) {
+  if (iw[kPickFlag] == 0 && u[n + 1] >= thr) {
     for (int32_t i = 0; i < K; ++i) {
       y[i] = pick(rw, n, pos[i], cyclic);
       pos[i] = wrapAdd(pos[i], inc[i]);
     }
-    iw[1] = 1;
-    rw[n + 1] = t;
+    iw[kPickFlag] = 1;
+    pickTime = t;
     return;
   }
-  if (iw[1] == 1 && thr > u[n + 1]) iw[1] = 0;
+  if (iw[kPickFlag] == 1 && thr > u[n + 1]) iw[kPickFlag] = 0;
   if (t <= 0.0)
     for (int32_t i = 0; i < K; ++i) y[i] = 0.0;
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

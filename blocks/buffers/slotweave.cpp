@@ -3,58 +3,48 @@
 // each output carries the data input its element names, and an output that
 // carries none falls back, by its Keep_Value, to Ini_Value (negative), to 0.0
 // (zero) or to the value it had (positive or NaN).
-//
-// IWork: [0] current slot (-1 before the first edge), [1] trigger flag; the
-// remaining K entries are reserved. RWork: [0] time of the last rising edge.
 #include "switchbox.h"
 
 namespace {
 
 enum { SwitchBoxParam = 0, KeepValueParam = 1, IniValueParam = 2, ThresholdParam = 3 };
 
-#define KEEP_VALUE_SIZE_MSG "Keep_Value should have the same vector size as Ini_Value."
-#define THRESHOLD_SCALAR_MSG "Threshold must be a scalar."
+// IWork: the current slot (-1 before the first edge) and the trigger flag;
+// K more entries are reserved. RWork: the time of the last rising edge.
+const int32_t kSlot = 0;
+const int32_t kTriggerFlag = 1;
+const int32_t kEdgeTime = 0;
+
+const char kKeepValueSizeMsg[] = "Keep_Value should have the same vector size as Ini_Value.";
+const char kThresholdScalarMsg[] = "Threshold must be a scalar.";
 // A table of no rows has no slot to select; it is refused rather than read.
-#define NO_ROWS_MSG "Switch_Box must have at least one row."
+const char kNoRowsMsg[] = "Switch_Box must have at least one row.";
 
 // The parameter checks after K is known. The sizing call and every run-time
 // call make them, so that a parameter edited during the run can never lead
 // outside itself.
 void checkParams(BlockContext* S, int32_t K) {
-  if (axGetNumberOfElements(blockParam(S, KeepValueParam)) != K) blockError("%s", KEEP_VALUE_SIZE_MSG);
-  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", THRESHOLD_SCALAR_MSG);
+  if (axGetNumberOfElements(blockParam(S, KeepValueParam)) != K) blockError("%s", kKeepValueSizeMsg);
+  if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", kThresholdScalarMsg);
   const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
   checkSwitchBoxColumns(box, K);
-  if (box.rows < 1) blockError("%s", NO_ROWS_MSG);
+  if (box.rows < 1) blockError("%s", kNoRowsMsg);
 }
 
 void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 4);
   const int32_t K = axGetNumberOfElements(blockParam(S, IniValueParam));
-  if (K <= 0) blockError("%s", SWITCHBOX_EMPTY_INI_MSG);
+  if (K <= 0) blockError("%s", kSwitchBoxEmptyIniMsg);
   checkParams(S, K);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = K;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = K + 2;
-  sv[NumRWork] = 1;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = K, .inputs = -1, .directFeedthrough = 1, .sampleTimes = 1, .params = 4,
+               .iwork = K + 2, .rwork = 1});
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
   checkControlInput(S);
-  S->IWork[0] = -1;
-  S->IWork[1] = 0;
-  S->RWork[0] = -1.0;
+  S->IWork[kSlot] = -1;
+  S->IWork[kTriggerFlag] = 0;
+  S->RWork[kEdgeTime] = -1.0;
 }
 
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
@@ -73,12 +63,12 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   if (t <= 0.0)
     for (int32_t i = 0; i < K; ++i) y[i] = ini[i];
 
-  if (iw[1] == 0 && u[w - 1] >= thr) {
+  if (iw[kTriggerFlag] == 0 && u[w - 1] >= thr) {
     // A slot beyond the last row (the table lost rows during the run) wraps
     // to row 0 like the last one.
-    int32_t s = iw[0] + 1;
+    int32_t s = iw[kSlot] + 1;
     if (s >= box.rows) s = 0;
-    iw[0] = s;
+    iw[kSlot] = s;
     for (int32_t i = 0; i < K; ++i) {
       const int32_t in = switchBoxSelect(box, s, i, w - 1);
       if (in >= 0) y[i] = u[in];
@@ -86,8 +76,8 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
       else if (keep[i] == 0.0) y[i] = 0.0;
       // Positive or NaN Keep_Value: the output keeps its value.
     }
-    iw[1] = 1;
-    S->RWork[0] = t;
+    iw[kTriggerFlag] = 1;
+    S->RWork[kEdgeTime] = t;
     return;
   }
 
@@ -95,22 +85,18 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   // each element is tested here too, since Switch_Box may have been edited
   // since the edge that entered the slot; a slot the edited table no longer
   // has selects nothing until the next edge.
-  const int32_t s = iw[0];
+  const int32_t s = iw[kSlot];
   if (s >= 0 && s < box.rows) {
     for (int32_t i = 0; i < K; ++i) {
       const int32_t in = switchBoxSelect(box, s, i, w - 1);
       if (in >= 0) y[i] = u[in];
     }
   }
-  if (thr > u[w - 1]) iw[1] = 0;
+  if (thr > u[w - 1]) iw[kTriggerFlag] = 0;
 }
-
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

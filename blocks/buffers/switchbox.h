@@ -10,14 +10,15 @@
 
 #include "kivrel.h"
 
-#define SWITCHBOX_EMPTY_INI_MSG "Empty initial variable assignment."
-#define SWITCHBOX_COLUMNS_MSG "The column number of Switch_Box must match the vector size of Ini_Value."
-#define SWITCHBOX_RANGE_MSG "The index number in Switch_Box variable is larger than the signal input vector."
+const char kSwitchBoxEmptyIniMsg[] = "Empty initial variable assignment.";
+const char kSwitchBoxColumnsMsg[] = "The column number of Switch_Box must match the vector size of Ini_Value.";
+const char kSwitchBoxRangeMsg[] =
+    "The index number in Switch_Box variable is larger than the signal input vector.";
 // A parameter edited during a run cannot change the output width the host
 // allocated; the blocks stop rather than read past it.
-#define SWITCHBOX_INI_CHANGED_MSG "Ini_Value changed its size during the simulation."
+const char kSwitchBoxIniChangedMsg[] = "Ini_Value changed its size during the simulation.";
 // An input without its control element leaves nothing to read the control from.
-#define SWITCHBOX_NO_CONTROL_MSG "The input vector must hold at least the control input."
+const char kSwitchBoxNoControlMsg[] = "The input vector must hold at least the control input.";
 
 // Switch_Box as read from its host array, column by column.
 struct SwitchBox {
@@ -36,7 +37,7 @@ inline SwitchBox readSwitchBox(const axArray* a) {
 
 // Element (r, i), truncated, for 0 <= r < rows and 0 <= i < cols.
 inline int32_t switchBoxElement(const SwitchBox& b, int32_t r, int32_t i) {
-  return truncInt(b.p[(ptrdiff_t)r + (ptrdiff_t)b.rows * i]);
+  return truncInt(b.p[static_cast<ptrdiff_t>(r) + static_cast<ptrdiff_t>(b.rows) * i]);
 }
 
 // The input (counted from 0) that output i carries in state r, or -1 when its
@@ -45,25 +46,25 @@ inline int32_t switchBoxElement(const SwitchBox& b, int32_t r, int32_t i) {
 inline int32_t switchBoxSelect(const SwitchBox& b, int32_t r, int32_t i, int32_t dataInputs) {
   const int32_t e = switchBoxElement(b, r, i);
   if (e <= 0) return -1;
-  if (e > dataInputs) blockError("%s", SWITCHBOX_RANGE_MSG);
+  if (e > dataInputs) blockError("%s", kSwitchBoxRangeMsg);
   return e - 1;
 }
 
 // Checks made at sizing and again at every run-time call: the table must have
 // one column per output.
 inline void checkSwitchBoxColumns(const SwitchBox& b, int32_t outputs) {
-  if (b.cols != outputs) blockError("%s", SWITCHBOX_COLUMNS_MSG);
+  if (b.cols != outputs) blockError("%s", kSwitchBoxColumnsMsg);
 }
 
 // At run time Ini_Value must still hold one value per allocated output.
 inline void checkIniValueUnchanged(const axArray* ini, int32_t outputs) {
-  if (axGetNumberOfElements(ini) != outputs) blockError("%s", SWITCHBOX_INI_CHANGED_MSG);
+  if (axGetNumberOfElements(ini) != outputs) blockError("%s", kSwitchBoxIniChangedMsg);
 }
 
 // The control element is the last input; without it the block has nothing to
 // act on.
 inline void checkControlInput(const BlockContext* S) {
-  if (S->SizesVector[NumInputs] < 1) blockError("%s", SWITCHBOX_NO_CONTROL_MSG);
+  if (S->SizesVector[NumInputs] < 1) blockError("%s", kSwitchBoxNoControlMsg);
 }
 
 #endif

@@ -3,26 +3,29 @@
 // and output i shows the value stored delay[i] edges before (0: the current
 // value). The last output marks the edges that write slot 0, where the
 // register begins a new cycle.
-//
-// IWork: [0] write position pos (slot of the next edge; slot pos holds the
-// oldest value), [1] trigger flag. RWork: [0 .. m-1] the register, [m] time
-// of the last rising edge.
 #include "kivrel.h"
 
 namespace {
 
 enum { DelayParam = 0, ThresholdParam = 1 };
 
+// IWork: the write position pos (the slot of the next edge, which holds the
+// oldest value) and the trigger flag. RWork: the m slots of the register,
+// then the time of the last rising edge.
+const int32_t kWritePosition = 0;
+const int32_t kTriggerFlag = 1;
+int32_t edgeTimeSlot(int32_t m) { return m; }
+
 const double kSameTimeTolerance = 1e-8;
 
 // The threshold is not otherwise validated and only its first element is
 // read; an empty one has no element, so it is refused at sizing and when it is
 // read during the run.
-#define THRESHOLD_EMPTY_MSG "The threshold must not be empty."
+const char kThresholdEmptyMsg[] = "The threshold must not be empty.";
 
 double threshold(BlockContext* S) {
   const axArray* a = blockParam(S, ThresholdParam);
-  if (axGetNumberOfElements(a) < 1) blockError("%s", THRESHOLD_EMPTY_MSG);
+  if (axGetNumberOfElements(a) < 1) blockError("%s", kThresholdEmptyMsg);
   return axGetPr(a)[0];
 }
 
@@ -40,9 +43,9 @@ const double* delays(BlockContext* S, int32_t L) {
 // in 64 bits so that the most negative delay cannot overflow.
 int32_t delayedSlot(int32_t m, int32_t pos, int32_t d) {
   if (d > m) d = m;
-  int64_t k = ((int64_t)m + pos - d) % m;
+  int64_t k = (static_cast<int64_t>(m) + pos - d) % m;
   if (k < 0) k += m;
-  return (int32_t)k;
+  return static_cast<int32_t>(k);
 }
 
 void mdlInitializeSizes(BlockContext* S) {
@@ -59,30 +62,17 @@ void mdlInitializeSizes(BlockContext* S) {
   // The register needs m + 1 real work entries, which must fit in an int.
   if (m == INT32_MAX) blockError("The delay vector holds a delay too large for the register.");
   threshold(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = L + 1;
-  sv[NumInputs] = 2;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 2;
-  sv[NumIWork] = 2;
-  sv[NumRWork] = m + 1;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = L + 1, .inputs = 2, .directFeedthrough = 1, .sampleTimes = 1, .params = 2, .iwork = 2,
+               .rwork = m + 1});
 }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
   const int32_t m = S->SizesVector[NumRWork] - 1;
   double* rw = S->RWork;
   for (int32_t j = 0; j < m; ++j) rw[j] = 0.0;
-  S->IWork[0] = 0;
-  S->IWork[1] = 0;
-  rw[m] = -1.0;
+  S->IWork[kWritePosition] = 0;
+  S->IWork[kTriggerFlag] = 0;
+  rw[edgeTimeSlot(m)] = -1.0;
 }
 
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
@@ -93,24 +83,25 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   const double t = blockTime(S);
   int32_t* iw = S->IWork;
   double* rw = S->RWork;
-  const int32_t pos = iw[0];
+  double& edgeTime = rw[edgeTimeSlot(m)];
+  const int32_t pos = iw[kWritePosition];
 
-  if (iw[1] == 0 && u[1] >= thr) {
+  if (iw[kTriggerFlag] == 0 && u[1] >= thr) {
     for (int32_t i = 0; i < L; ++i) {
       const int32_t d = truncInt(delay[i]);
       y[i] = d == 0 ? u[0] : rw[delayedSlot(m, pos, d)];
     }
     y[L] = pos == 0 ? 1.0 : 0.0;
     rw[pos] = u[0];
-    iw[0] = (pos + 1) % m;
-    iw[1] = 1;
-    rw[m] = t;
+    iw[kWritePosition] = (pos + 1) % m;
+    iw[kTriggerFlag] = 1;
+    edgeTime = t;
     return;
   }
 
   if (t <= 0.0) {
     for (int32_t i = 0; i < L; ++i) y[i] = 0.0;
-  } else if ((t - rw[m]) / t < kSameTimeTolerance && u[1] >= thr) {
+  } else if ((t - edgeTime) / t < kSameTimeTolerance && u[1] >= thr) {
     // A repeated call at the time of the last edge: the value stored at that
     // edge is replaced by the current input, and only the undelayed outputs
     // follow it.
@@ -120,18 +111,14 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
     y[L] = p == 0 ? 1.0 : 0.0;
     rw[p] = u[0];
   }
-  if (iw[1] == 1 && thr > u[1]) {
-    iw[1] = 0;
+  if (iw[kTriggerFlag] == 1 && thr > u[1]) {
+    iw[kTriggerFlag] = 0;
     y[L] = 0.0;
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

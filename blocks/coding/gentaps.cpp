@@ -4,6 +4,10 @@
 // code either as a table (next state and output word per state and input
 // word) or, when its last element is negative, as binary state-space
 // matrices [A B | sizes; C D | marker].
+//
+// The block does not check how many parameters it was given: it reads the
+// first and ignores any others. Only a call without a parameter, which would
+// have no matrix to read, is refused.
 #include "kivrel.h"
 
 namespace {
@@ -33,13 +37,10 @@ int32_t bitOf(int32_t v, int32_t j) {
   return v % 2;
 }
 
-// 32-bit wrapping arithmetic, as the integer sums of the code are defined.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapMul(int32_t a, int32_t b) { return (int32_t)((uint32_t)a * (uint32_t)b); }
-
 // Reads the code description and rejects one the encoder cannot run: the
 // block would otherwise address elements that do not exist.
 Code readCode(BlockContext* S) {
+  if (S->SFcnParamsCount < 1) blockError("The code description matrix is missing.");
   const axArray* a = blockParam(S, 0);
   Code c{};
   c.rows = axGetM(a);
@@ -81,10 +82,12 @@ Code readCode(BlockContext* S) {
   if (c.ns < 1 || c.no < 1 || c.k < 0)
     blockError("The state-space code description needs at least one state and one output "
                "(states %d, outputs %d, input bits %d).", c.ns, c.no, c.k);
-  if ((int64_t)c.ns + c.no != c.rows || (int64_t)c.ns + c.k + 1 != c.cols)
+  const int64_t rows = static_cast<int64_t>(c.ns) + c.no;
+  const int64_t cols = static_cast<int64_t>(c.ns) + c.k + 1;
+  if (rows != c.rows || cols != c.cols)
     blockError("The state-space code description must be (states + outputs) x (states + input bits + 1) "
                "= %lld x %lld; it is %d x %d.",
-               (long long)c.ns + c.no, (long long)c.ns + c.k + 1, c.rows, c.cols);
+               static_cast<long long>(rows), static_cast<long long>(cols), c.rows, c.cols);
   return c;
 }
 
@@ -106,18 +109,25 @@ Code runningCode(BlockContext* S) {
   return c;
 }
 
+// The table form in IWork, R = 2^(m+k) entries per column: the next states,
+// the output words, then the m bits of the next states and the n bits of the
+// output words, bit j of every row in column j of each.
+int32_t nextStateSlot(const Code&, int32_t r) { return r; }
+int32_t outputWordSlot(const Code& c, int32_t r) { return c.tableRows + r; }
+int32_t stateBitSlot(const Code& c, int32_t j, int32_t r) { return c.tableRows * (2 + j) + r; }
+int32_t outputBitSlot(const Code& c, int32_t j, int32_t r) { return c.tableRows * (2 + c.m + j) + r; }
+
 // Table expansion: the next-state and output-word columns, and their bits.
 void expandTable(BlockContext* S, const Code& c) {
   int32_t* iw = S->IWork;
-  const int32_t R = c.tableRows;
-  for (int32_t r = 0; r < R; ++r) {
-    iw[r] = truncInt(element(c, 2 + r, 0));
-    iw[R + r] = truncInt(element(c, 2 + r, 1));
+  for (int32_t r = 0; r < c.tableRows; ++r) {
+    iw[nextStateSlot(c, r)] = truncInt(element(c, 2 + r, 0));
+    iw[outputWordSlot(c, r)] = truncInt(element(c, 2 + r, 1));
   }
   for (int32_t j = 0; j < c.m; ++j)
-    for (int32_t r = 0; r < R; ++r) iw[2 * R + r + R * j] = bitOf(iw[r], j);
+    for (int32_t r = 0; r < c.tableRows; ++r) iw[stateBitSlot(c, j, r)] = bitOf(iw[nextStateSlot(c, r)], j);
   for (int32_t j = 0; j < c.n; ++j)
-    for (int32_t r = 0; r < R; ++r) iw[2 * R + R * c.m + r + R * j] = bitOf(iw[R + r], j);
+    for (int32_t r = 0; r < c.tableRows; ++r) iw[outputBitSlot(c, j, r)] = bitOf(iw[outputWordSlot(c, r)], j);
 }
 
 // Offsets of the state-space matrices and the state copy in IWork.
@@ -159,10 +169,11 @@ double stateSpaceRow(const int32_t* m, int32_t mRows, const int32_t* nMat, int32
   int32_t sum = 0;
   for (int32_t j = 0; j < ns; ++j) sum = wrapAdd(sum, wrapMul(m[row + mRows * j], copy[j]));
   for (int32_t j = 0; j < k; ++j) {
-    long double v = (long double)nMat[row + mRows * j] * (long double)u[j] + (long double)sum;
-    sum = (v > -2147483649.0L && v < 2147483648.0L) ? (int32_t)v : INT32_MIN;
+    const long double v = static_cast<long double>(nMat[row + mRows * j]) * static_cast<long double>(u[j]) +
+                          static_cast<long double>(sum);
+    sum = (v > -2147483649.0L && v < 2147483648.0L) ? static_cast<int32_t>(v) : INT32_MIN;
   }
-  return (double)(sum % 2);
+  return static_cast<double>(sum % 2);
 }
 
 bool enabled(const double* u, const Code& c) { return u[c.k] >= kEnableThreshold; }
@@ -170,34 +181,20 @@ bool enabled(const double* u, const Code& c) { return u[c.k] >= kEnableThreshold
 // Table row of the current state and input word, or -1 when the pair lies
 // outside the table (the step is then held like a disabled one).
 int32_t tableRow(const double* x, const double* u, const Code& c) {
-  const int64_t limit = (int64_t)1 << 40;
+  const int64_t limit = int64_t{1} << 40;
   int64_t d = 0;
   for (int32_t i = 0; i < c.k; ++i) {
-    d += (int64_t)truncInt(u[i]) * ((int64_t)1 << i);
+    d += static_cast<int64_t>(truncInt(u[i])) * (int64_t{1} << i);
     if (d > limit || d < -limit) return -1;
   }
-  int64_t r = (int64_t)truncInt(x[0]) + ((int64_t)1 << c.m) * d;
-  return (r >= 0 && r < c.tableRows) ? (int32_t)r : -1;
+  const int64_t r = static_cast<int64_t>(truncInt(x[0])) + (int64_t{1} << c.m) * d;
+  return (r >= 0 && r < c.tableRows) ? static_cast<int32_t>(r) : -1;
 }
 
 void mdlInitializeSizes(BlockContext* S) {
-  checkParamCount(S, 1);
   const Code c = readCode(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = c.form == TableForm ? c.m : c.ns;
-  sv[NumOutputs] = c.form == TableForm ? c.n : c.no;
-  sv[NumInputs] = c.k + 1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 1;
-  sv[NumIWork] = iworkCount(c);
-  sv[NumRWork] = 0;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.discStates = c.form == TableForm ? c.m : c.ns, .outputs = c.form == TableForm ? c.n : c.no,
+               .inputs = c.k + 1, .directFeedthrough = 1, .sampleTimes = 1, .params = 1, .iwork = iworkCount(c)});
 }
 
 void mdlInitializeConditions(double* x, BlockContext* S) {
@@ -219,8 +216,7 @@ void mdlOutputs(double* y, double* x, double* u, BlockContext* S, int32_t) {
     if (!enabled(u, c)) return;
     const int32_t r = tableRow(x, u, c);
     if (r < 0) return;
-    const int32_t R = c.tableRows;
-    for (int32_t j = 0; j < c.n; ++j) y[j] = S->IWork[2 * R + R * c.m + r + R * j];
+    for (int32_t j = 0; j < c.n; ++j) y[j] = S->IWork[outputBitSlot(c, j, r)];
     return;
   }
   loadMatrices(S, x, c);
@@ -249,11 +245,8 @@ void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
     x[i] = stateSpaceRow(iw + l.a, c.ns, iw + l.b, i, iw + l.copy, c.ns, u, c.k);
 }
 
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate};

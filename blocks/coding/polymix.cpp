@@ -16,15 +16,11 @@ const double kSameTimeTolerance = 1e-8;
 enum ParamIndex { ModulusParam = 0, PolynomialParam = 1, FlagParam = 2, InitialStatesParam = 3 };
 
 // IWork layout: the trigger latch, the g register cells, the staged symbol.
+// RWork: the time of the last trigger.
 const int32_t kLatch = 0;
 int32_t cellIndex(int32_t j) { return 1 + j; }
 int32_t stagedIndex(int32_t g) { return g + 1; }
-
-// The integer sums wrap as 32-bit two's complement arithmetic: weights and
-// symbols are arbitrary ints, and a sum beyond the int range has no other
-// meaning that would be more useful than the wrapped one.
-int32_t wrapAdd(int32_t a, int32_t b) { return (int32_t)((uint32_t)a + (uint32_t)b); }
-int32_t wrapMul(int32_t a, int32_t b) { return (int32_t)((uint32_t)a * (uint32_t)b); }
+const int32_t kTriggerTime = 0;
 
 // What every call reads from the parameters.
 struct Setup {
@@ -81,6 +77,9 @@ Setup runningSetup(BlockContext* S) {
 void symbolSum(double* y, const double* u, BlockContext* S, const Setup& s) {
   int32_t* iw = S->IWork;
   const int32_t v = truncInt(u[0]);
+  // The sum wraps as 32-bit two's complement arithmetic: weights and symbols
+  // are arbitrary ints, and a sum beyond the int range has no other meaning
+  // that would be more useful than the wrapped one.
   int32_t sum = 0;
   for (int32_t i = 0; i < s.g; ++i) {
     if (s.p[i] == 0.0) continue;
@@ -91,7 +90,7 @@ void symbolSum(double* y, const double* u, BlockContext* S, const Setup& s) {
   }
   // In 64 bits, so that INT32_MIN modulo −1 does not overflow; the remainder
   // keeps the sign of the sum and fits an int.
-  const int32_t rem = (int32_t)((int64_t)sum % (int64_t)s.modulus);
+  const int32_t rem = static_cast<int32_t>(static_cast<int64_t>(sum) % static_cast<int64_t>(s.modulus));
   y[0] = rem;
   iw[stagedIndex(s.g)] = s.registerTakesInput ? v : rem;
   for (int32_t i = 1; i < s.g; ++i) y[i] = iw[cellIndex(i - 1)];
@@ -102,21 +101,8 @@ void mdlInitializeSizes(BlockContext* S) {
   const Setup s = readSetup(S);
   int32_t n;
   readInitialStates(S, &n);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = s.g;
-  sv[NumInputs] = 2;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = s.g + 2;
-  sv[NumRWork] = 1;
-  sv[NumPWork] = 0;
-}
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
+  setSizes(S, {.outputs = s.g, .inputs = 2, .directFeedthrough = 1, .sampleTimes = 1, .params = 4,
+               .iwork = s.g + 2, .rwork = 1});
 }
 
 // The initial states list the register symbols of 1, 2, … g−1 triggers before
@@ -129,7 +115,7 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   const double* q = readInitialStates(S, &nq);
   int32_t* iw = S->IWork;
   iw[kLatch] = 0;
-  S->RWork[0] = -1.0;
+  S->RWork[kTriggerTime] = -1.0;
   if (nq < s.g - 1) {
     const int32_t q0 = truncInt(q[0]);
     for (int32_t j = 0; j < s.g; ++j) iw[cellIndex(j)] = q0;
@@ -151,23 +137,19 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
     iw[cellIndex(0)] = iw[stagedIndex(s.g)];
     symbolSum(y, u, S, s);
     iw[kLatch] = 1;
-    S->RWork[0] = t;
+    S->RWork[kTriggerTime] = t;
     return;
   }
 
   if (t <= 0.0)
     y[0] = 0.0;
-  else if ((t - S->RWork[0]) / t < kSameTimeTolerance)
+  else if ((t - S->RWork[kTriggerTime]) / t < kSameTimeTolerance)
     symbolSum(y, u, S, s);  // still at the time of the last trigger
   if (iw[kLatch] == 1 && trigger < kTriggerThreshold) iw[kLatch] = 0;
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

@@ -12,7 +12,10 @@
 namespace {
 
 enum { FileNameParam = 0, DataTypeParam = 1, PulseParam = 2, ThresholdParam = 3 };
+// IWork: whether the file was opened, the edges since the last record, and
+// the trigger flag. PWork: the open file.
 enum { OpenFlag = 0, EdgeCounter = 1, TriggerFlag = 2 };
+const int32_t kFile = 0;
 
 const int kFileNameSize = 32;  // at most 31 characters of the name are used
 const int kDataTypeSize = 10;
@@ -30,8 +33,8 @@ void readFileName(BlockContext* S, char (&name)[kFileNameSize]) {
 // afresh. Returns false when the close failed, that is when buffered records
 // could not be written.
 bool closeFile(BlockContext* S) {
-  FILE* f = static_cast<FILE*>(S->PWork[0]);
-  S->PWork[0] = nullptr;
+  FILE* f = static_cast<FILE*>(S->PWork[kFile]);
+  S->PWork[kFile] = nullptr;
   return f == nullptr || fclose(f) == 0;
 }
 
@@ -120,7 +123,7 @@ void risingEdge(BlockContext* S, const double* u, int32_t w) {
   if (iw[OpenFlag] != 0) {
     if (iw[EdgeCounter] <= truncInt(pr[0])) return;
     iw[EdgeCounter] = 0;
-    FILE* f = static_cast<FILE*>(S->PWork[0]);
+    FILE* f = static_cast<FILE*>(S->PWork[kFile]);
     if (f == nullptr) blockError("File point has lost.");
     writeRecord(S, f, type, u, w);
     return;
@@ -133,7 +136,7 @@ void risingEdge(BlockContext* S, const double* u, int32_t w) {
   readFileName(S, name);
   FILE* f = fopen(name, "w");
   if (f == nullptr) blockError("Error in opening the data file %s", name);
-  S->PWork[0] = f;
+  S->PWork[kFile] = f;
   writeRecord(S, f, type, u, w);
   iw[OpenFlag] = 1;
   iw[EdgeCounter] = 0;
@@ -147,24 +150,11 @@ void mdlInitializeSizes(BlockContext* S) {
   if (axGetM(type) > 1 && axGetN(type) > 1) blockError("Data Type should be a string vector.");
   if (badPulseCount(blockParam(S, PulseParam))) blockError("Dimension for trigger pulse number is incorrect.");
   if (axGetNumberOfElements(blockParam(S, ThresholdParam)) < 1) blockError("Threshold must not be empty.");
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = 1;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = 3;
-  sv[NumRWork] = 0;
-  sv[NumPWork] = 1;
+  setSizes(S, {.outputs = 1, .inputs = -1, .directFeedthrough = 1, .sampleTimes = 1, .params = 4, .iwork = 3,
+               .pwork = 1});
 }
 
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
-}
-
-// PWork[0] is null unless the block holds an open file (it is cleared at
+// PWork[kFile] is null unless the block holds an open file (it is cleared at
 // every close). A run initialised again while its file is still open closes
 // that file first, so its handle is not lost and its records are kept; the
 // new run starts the file afresh at its first record.
@@ -184,14 +174,11 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   y[0] = 0.0;
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-
 // Closing flushes the stream; a close that fails has lost records.
 void mdlTerminate(BlockContext* S) { closeReporting(S); }
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlTerminate = mdlTerminate};

@@ -67,18 +67,10 @@ int32_t width(BlockContext* S) {
 void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 3);
   const Params p = readParams(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = -1;
-  sv[NumOutputs] = -1;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 0;
-  sv[NumSFcnParams] = 3;
   if (p.Ts > p.Tr) blockError("The reset interval cannot be smaller than the sample time.");
-  sv[NumSampleTimes] = resetsShareSampleTime(p.Ts, p.Tr) ? 1 : 2;
-  sv[NumIWork] = 1;
-  sv[NumRWork] = 2;
-  sv[NumPWork] = 0;
+  const int32_t sampleTimes = resetsShareSampleTime(p.Ts, p.Tr) ? 1 : 2;
+  setSizes(S, {.discStates = -1, .outputs = -1, .inputs = -1, .sampleTimes = sampleTimes, .params = 3, .iwork = 1,
+               .rwork = 2});
 }
 
 // With two sample times the block also runs at the reset instants.
@@ -106,7 +98,7 @@ void mdlInitializeConditions(double* x, BlockContext* S) {
 
 void mdlOutputs(double* y, double* x, double*, BlockContext* S, int32_t) {
   const int32_t n = width(S);
-  if (S->SimInfo->StepKind != 1) return;
+  if (S->SimInfo->StepKind != MajorTimeStep) return;
   for (int32_t i = 0; i < n; ++i) y[i] = x[i];
 }
 
@@ -142,11 +134,8 @@ void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
   if (t > rw[kLastUpdate]) rw[kLastUpdate] = t;
 }
 
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate};

@@ -17,8 +17,13 @@ enum Rule { Forward, Backward, Trapezoidal };
 // IWork: the ring length m and the slot the next window step writes.
 const int32_t kRingLength = 0;
 const int32_t kWriteSlot = 1;
-// RWork[0]: the time of the last window step; ring buffers and sums follow.
+// RWork: the time of the last window step, the n rings of m samples, then the
+// n running sums.
 const int32_t kLastStep = 0;
+double* ringOf(double* rw, int32_t m, int32_t i) {
+  return rw + 1 + static_cast<size_t>(i) * static_cast<size_t>(m);
+}
+double* sumsOf(double* rw, int32_t n, int32_t m) { return ringOf(rw, m, n); }
 
 double sampleTime(const axArray* a, double* offset) {
   const int32_t count = axGetNumberOfElements(a);
@@ -54,12 +59,12 @@ Geometry readGeometry(BlockContext* S) {
   if (g.n < 1) blockError("The input vector length must be a positive number.");
   // One ring of m samples and one sum per element, and the step time: a count
   // beyond the int range cannot be declared.
-  const int64_t count = (int64_t)g.n * g.m + g.n + 1;
+  const int64_t count = static_cast<int64_t>(g.n) * g.m + g.n + 1;
   if (count > INT32_MAX)
     blockError("The integration window needs %lld work elements, more than a block can have "
                "(input vector size %d, %d samples per element).",
-               (long long)count, g.n, g.m);
-  g.rworkCount = (int32_t)count;
+               static_cast<long long>(count), g.n, g.m);
+  g.rworkCount = static_cast<int32_t>(count);
   return g;
 }
 
@@ -69,7 +74,7 @@ void checkGeometry(BlockContext* S, int32_t n, int32_t m) {
   const int32_t* sv = S->SizesVector;
   if (sv[NumInputs] != n || sv[NumOutputs] != n)
     blockError("The input vector size changed during the simulation.");
-  if (m < 3 || (int64_t)n * m + n + 1 != sv[NumRWork] || sv[NumIWork] != 2)
+  if (m < 3 || static_cast<int64_t>(n) * m + n + 1 != sv[NumRWork] || sv[NumIWork] != 2)
     blockError("The integration window length changed during the simulation.");
 }
 
@@ -87,17 +92,8 @@ Rule readRule(BlockContext* S) {
 void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 4);
   const Geometry g = readGeometry(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumInputs] = g.n;
-  sv[NumOutputs] = g.n;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = 2;
-  sv[NumRWork] = g.rworkCount;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = g.n, .inputs = g.n, .directFeedthrough = 1, .sampleTimes = 1, .params = 4, .iwork = 2,
+               .rwork = g.rworkCount});
 }
 
 void mdlInitializeSampleTimes(BlockContext* S) {
@@ -128,14 +124,14 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   if (w < 0 || w >= m) blockError("The integration window length changed during the simulation.");
 
   double* rw = S->RWork;
-  double* sums = rw + 1 + (size_t)n * (size_t)m;
+  double* sums = sumsOf(rw, n, m);
   const double t = blockTime(S);
 
   if (t - rw[kLastStep] > Ts / 1e6) {
     const int32_t prev = w == 0 ? m - 1 : w - 1;  // the previous sample
     const int32_t next = w == m - 1 ? 0 : w + 1;  // the oldest sample that stays
     for (int32_t i = 0; i < n; ++i) {
-      double* B = rw + 1 + (size_t)i * (size_t)m;  // B[w] leaves the window
+      double* B = ringOf(rw, m, i);  // B[w] leaves the window
       switch (rule) {
         case Forward: sums[i] = sums[i] + Ts * (B[prev] - B[w]); break;
         case Backward: sums[i] = sums[i] + Ts * (u[i] - B[next]); break;
@@ -151,7 +147,7 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
     // newest sample enters each rule.
     const int32_t p = w == 0 ? m - 1 : w - 1;
     for (int32_t i = 0; i < n; ++i) {
-      double* B = rw + 1 + (size_t)i * (size_t)m;
+      double* B = ringOf(rw, m, i);
       switch (rule) {
         case Forward: break;
         case Backward: sums[i] = sums[i] + Ts * (u[i] - B[p]); break;
@@ -163,12 +159,8 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   for (int32_t i = 0; i < n; ++i) y[i] = sums[i];
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

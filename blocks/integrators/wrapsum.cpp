@@ -40,16 +40,7 @@ long double foldDown(long double v, long double lo, long double hi, long double 
 }
 
 void mdlInitializeSizes(BlockContext* S) {
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 1;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = 1;
-  sv[NumInputs] = 1;
-  sv[DirFeedthrough] = 0;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 3;
-  sv[NumIWork] = 0;
-  sv[NumRWork] = 0;
+  setSizes(S, {.contStates = 1, .outputs = 1, .inputs = 1, .sampleTimes = 1, .params = 3});
 }
 
 void mdlInitializeSampleTimes(BlockContext* S) {
@@ -87,13 +78,12 @@ void mdlUpdate(double* x, double*, BlockContext* S, int32_t) {
     ++steps;
   }
   if (v > hi) v = foldDown(v, lo, hi, r);
-  x[0] = (double)v;
+  x[0] = static_cast<double>(v);
 }
-
-void mdlTerminate(BlockContext*) {}
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives};

@@ -65,24 +65,8 @@ ScalarFn chosenFunction(BlockContext* S) {
 }
 
 void mdlInitializeSizes(BlockContext* S) {
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = -1;
-  sv[NumInputs] = -1;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 1;
-  sv[NumIWork] = 0;
-  sv[NumRWork] = 0;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = -1, .inputs = -1, .directFeedthrough = 1, .sampleTimes = 1, .params = 1});
 }
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
-}
-
-void mdlInitializeConditions(double*, BlockContext*) {}
 
 // The host settles both widths from the driving signal; should it settle the
 // output narrower than the input, only the elements that fit in y are
@@ -98,12 +82,8 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   for (int32_t i = 0; i < n; ++i) y[i] = f(u[i]);
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlOutputs = mdlOutputs};

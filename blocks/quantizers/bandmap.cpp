@@ -10,24 +10,9 @@ namespace {
 void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 3);
   const int32_t n = checkQuantizerParams(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumInputs] = n + 1;
-  sv[NumOutputs] = 3 * n;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 3;
-  sv[NumIWork] = 1;
-  sv[NumRWork] = n + 1;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = 3 * n, .inputs = n + 1, .directFeedthrough = 1, .sampleTimes = 1, .params = 3, .iwork = 1,
+               .rwork = n + 1});
 }
-
-void mdlInitializeSampleTimes(BlockContext* S) {
-  inheritSampleTime(S);
-}
-
-void mdlInitializeConditions(double*, BlockContext* S) { initializeQuantizer(S); }
 
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   // Any enable value but exactly zero computes, negative values and NaN too.
@@ -35,12 +20,8 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   quantizeStep(S, y, u);
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = inheritSampleTime,
+    .mdlInitializeConditions = initializeQuantizer, .mdlOutputs = mdlOutputs};

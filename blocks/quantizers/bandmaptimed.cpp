@@ -18,17 +18,8 @@ void mdlInitializeSizes(BlockContext* S) {
   checkParamCount(S, 4);
   const int32_t n = checkQuantizerParams(S);
   sampleTimeParam(S);
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumInputs] = n;
-  sv[NumOutputs] = 3 * n;
-  sv[DirFeedthrough] = 1;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = 4;
-  sv[NumIWork] = 1;
-  sv[NumRWork] = n + 1;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = 3 * n, .inputs = n, .directFeedthrough = 1, .sampleTimes = 1, .params = 4, .iwork = 1,
+               .rwork = n + 1});
 }
 
 // Element 0 is the period; element 1 the offset when there are exactly two.
@@ -39,16 +30,10 @@ void mdlInitializeSampleTimes(BlockContext* S) {
   S->OffsetTimes[0] = axGetNumberOfElements(a) == 2 ? st[1] : 0.0;
 }
 
-void mdlInitializeConditions(double*, BlockContext* S) { initializeQuantizer(S); }
-
 void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) { quantizeStep(S, y, u); }
-
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = initializeQuantizer, .mdlOutputs = mdlOutputs};

@@ -3,9 +3,7 @@
 // that maps every signal element to its interval index and codebook value and
 // keeps the running mean of its squared error.
 //
-// Layout: y[i] index, y[n + i] codebook value, y[2n + i] mean squared error;
-// IWork[0] = L (PARTITION count taken at initialisation); RWork[0] = number of
-// computing calls K, RWork[1 + i] = mean squared error of element i.
+// Outputs: y[i] index, y[n + i] codebook value, y[2n + i] mean squared error.
 #ifndef KIVREL_QUANTIZE_H
 #define KIVREL_QUANTIZE_H
 
@@ -14,6 +12,12 @@
 namespace {
 
 enum QuantParam { InputSizeParam = 0, PartitionParam = 1, CodebookParam = 2 };
+
+// IWork: L, the PARTITION count taken at initialisation. RWork: the number K
+// of computing calls, then the mean squared error of each element.
+const int32_t kPartitionCount = 0;
+const int32_t kCalls = 0;
+const int32_t kMeanErrors = 1;
 
 // Largest n for which the output width 3n still fits an int.
 const int32_t kMaxSignalCount = INT32_MAX / 3;
@@ -37,10 +41,11 @@ int32_t checkQuantizerParams(BlockContext* S) {
 // The signal count the block was sized for: the real work holds n + 1 values.
 int32_t sizedSignalCount(const BlockContext* S) { return S->SizesVector[NumRWork] - 1; }
 
-void initializeQuantizer(BlockContext* S) {
+// The block's mdlInitializeConditions.
+void initializeQuantizer(double*, BlockContext* S) {
   const int32_t n = sizedSignalCount(S);
   for (int32_t i = 0; i <= n; ++i) S->RWork[i] = 0.0;
-  S->IWork[0] = axGetNumberOfElements(blockParam(S, PartitionParam));
+  S->IWork[kPartitionCount] = axGetNumberOfElements(blockParam(S, PartitionParam));
 }
 
 // The quantization step over the n signal elements u[0] ... u[n-1].
@@ -55,7 +60,7 @@ void quantizeStep(BlockContext* S, double* y, const double* u) {
   const axArray* size = blockParam(S, InputSizeParam);
   if (axGetNumberOfElements(size) != 1 || truncInt(axGetPr(size)[0]) != n)
     blockError("Input size must not change during the simulation.");
-  const int32_t L = S->IWork[0];
+  const int32_t L = S->IWork[kPartitionCount];
   const axArray* partition = blockParam(S, PartitionParam);
   const axArray* codebook = blockParam(S, CodebookParam);
   if (L < 0 || axGetNumberOfElements(partition) < L || axGetNumberOfElements(codebook) - 1 < L)
@@ -63,9 +68,9 @@ void quantizeStep(BlockContext* S, double* y, const double* u) {
   const double* p = axGetPr(partition);
   const double* q = axGetPr(codebook);
 
-  double* rw = S->RWork;
-  const double K = rw[0];
-  rw[0] = K + 1.0;
+  double* mean = S->RWork + kMeanErrors;
+  const double K = S->RWork[kCalls];
+  S->RWork[kCalls] = K + 1.0;
   for (int32_t i = 0; i < n; ++i) {
     // First boundary the value does not exceed: a value on a boundary takes
     // the lower interval, and NaN (never greater) index 0.
@@ -75,11 +80,13 @@ void quantizeStep(BlockContext* S, double* y, const double* u) {
     y[n + i] = q[j];
     // The squared error and the new mean over K + 1 calls, in extended
     // precision, rounded once when stored.
-    const long double d = (long double)u[i] - (long double)q[j];
+    const long double d = static_cast<long double>(u[i]) - static_cast<long double>(q[j]);
     long double e = d * d;
-    if (K != 0.0) e = (e + (long double)K * (long double)rw[1 + i]) / (long double)rw[0];
-    rw[1 + i] = (double)e;
-    y[2 * n + i] = (double)e;
+    if (K != 0.0)
+      e = (e + static_cast<long double>(K) * static_cast<long double>(mean[i])) /
+          static_cast<long double>(S->RWork[kCalls]);
+    mean[i] = static_cast<double>(e);
+    y[2 * n + i] = static_cast<double>(e);
   }
 }
 

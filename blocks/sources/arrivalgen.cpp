@@ -72,25 +72,14 @@ double poissonDraw(int32_t* seed, double lambda) {
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  if (!oneOrPerOutput(blockParam(S, 1), ns))
-    blockError("Dimension for LAMBDA must match the dimension for seeds.");
-  checkScalarSampleTime(S, 2);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for LAMBDA must match the dimension for seeds.");
 }
-
-void mdlInitializeSampleTimes(BlockContext* S) { sourceSampleTime(S, kParamCount); }
 
 double meanOf(const axArray* lambda, int32_t i) { return paramElement(lambda, sharedOrOwnIndex(lambda, i)); }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  const axArray* seeds = blockParam(S, 0);
-  const axArray* lambda = blockParam(S, 1);
-  for (int32_t i = 0; i < ns; ++i) {
-    S->IWork[i] = initialSeed(seeds, i);
-    S->RWork[i] = poissonDraw(&S->IWork[i], meanOf(lambda, i));
-  }
+  seedElements(S, kParamCount,
+               [S](int32_t* seed, int32_t i) { return poissonDraw(seed, meanOf(blockParam(S, 1), i)); });
 }
 
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
@@ -106,12 +95,8 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = sourceSampleTime<kParamCount>,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

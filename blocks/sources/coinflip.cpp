@@ -5,11 +5,6 @@
 // still 0. One seed serves the whole block.
 //
 // Parameters: output vector length n, probability vector p, seed, sample time.
-//
-// IWork (3n + 1): [n, 2n) the free-position list of a placement pass; 3n the
-// seed. RWork (2n + 2): [0, np] the tail sums T[s] = p[s] + … + p[np−1] and
-// their end 0.0; [n + 1, 2n] the thresholds i / k of a placement pass; 2n + 1
-// the latest uniform sample.
 #include <stdio.h>
 
 #include "kivrel.h"
@@ -20,6 +15,15 @@ namespace {
 const int32_t kParamCount = 4;
 // Largest n whose work-vector lengths 3n + 1 and 2n + 2 fit in an int.
 const int32_t kMaxLength = 715827881;
+
+// IWork (3n + 1): [0, n) unused, [n, 2n) the free-position list of a
+// placement pass, 3n the seed. RWork (2n + 2): [0, np] the tail sums
+// T[s] = p[s] + … + p[np−1] and their end 0.0, [n + 1, 2n] the thresholds
+// i / k of a placement pass, 2n + 1 the latest uniform sample.
+int32_t freeListSlot(int32_t n) { return n; }
+int32_t seedSlot(int32_t n) { return 3 * n; }
+int32_t thresholdsSlot(int32_t n) { return n + 1; }
+int32_t latestSlot(int32_t n) { return 2 * n + 1; }
 
 // The static message buffer that ErrorStatus points at after a failed check.
 char checkMessage[128];
@@ -82,8 +86,9 @@ void mdlCheckParameters(BlockContext* S) {
 }
 
 void mdlInitializeSizes(BlockContext* S) {
-  int32_t* sv = S->SizesVector;
-  sv[NumSFcnParams] = kParamCount;
+  // Declared first: where the sizes call stops short below, the host still
+  // learns the count to compare.
+  S->SizesVector[NumSFcnParams] = kParamCount;
   // Mark the sample-time parameter for the host. The host gives one attribute
   // word per supplied parameter; a context made for a command-line call has
   // no array, and with fewer than four parameters there is no fourth word.
@@ -94,15 +99,7 @@ void mdlInitializeSizes(BlockContext* S) {
   if (S->RootContext->ErrorStatus != nullptr) return;
 
   const int32_t n = truncInt(axGetPr(blockParam(S, 0))[0]);
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = n;
-  sv[NumInputs] = 0;
-  sv[DirFeedthrough] = 0;
-  sv[NumSampleTimes] = 1;
-  sv[NumIWork] = 3 * n + 1;
-  sv[NumRWork] = 2 * n + 2;
-  sv[NumPWork] = 0;
+  setSizes(S, {.outputs = n, .sampleTimes = 1, .params = kParamCount, .iwork = 3 * n + 1, .rwork = 2 * n + 2});
 }
 
 // The output length the vectors were allocated for, or 0 when the sizes call
@@ -136,7 +133,7 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   rw[np] = 0.0;
   for (int32_t s = 0; s < np; ++s) {
     rw[s] = 0.0;
-    rw[n + 1 + s] = 0.0;
+    rw[thresholdsSlot(n) + s] = 0.0;
     iw[s] = 0;
   }
   for (int32_t s = n; s < 3 * n; ++s) iw[s] = 0;
@@ -144,9 +141,10 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   // A seed outside 1 … 2147483646 (NaN too, which the check lets through
   // only when the parameter is edited afterwards) takes the fallback seed.
   const double d = paramElement(blockParam(S, 2), 0);
-  iw[3 * n] = (d >= 1.0 && d <= static_cast<double>(kLargestSeed)) ? truncInt(d) : kFallbackSeed;
+  int32_t* seed = &iw[seedSlot(n)];
+  *seed = (d >= 1.0 && d <= static_cast<double>(kLargestSeed)) ? truncInt(d) : kFallbackSeed;
   // Advances the seed once; the first draw overwrites the value unread.
-  rw[2 * n + 1] = nextUniform(&iw[3 * n]);
+  rw[latestSlot(n)] = nextUniform(seed);
 }
 
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
@@ -159,9 +157,9 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   const double* p = axGetPr(prob);
   int32_t* iw = S->IWork;
   double* rw = S->RWork;
-  int32_t* seed = &iw[3 * n];
-  int32_t* freeList = &iw[n];
-  double* thresholds = &rw[n + 1];
+  int32_t* seed = &iw[seedSlot(n)];
+  int32_t* freeList = &iw[freeListSlot(n)];
+  double* thresholds = &rw[thresholdsSlot(n)];
 
   // The end of the tail sums is written at every draw: a probability vector
   // shortened during the run would otherwise start its sums from a stale
@@ -171,7 +169,7 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   for (int32_t l = 0; l < n; ++l) y[l] = 0.0;
 
   double u = nextUniform(seed);
-  rw[2 * n + 1] = u;
+  rw[latestSlot(n)] = u;
   // T is non-increasing, so this counts j with T[j−1] ≥ u > T[j].
   int32_t ones = 0;
   for (int32_t s = 0; s < np; ++s)
@@ -184,7 +182,7 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
     if (k == 0) continue;
     for (int32_t i = 0; i < k; ++i) thresholds[i] = static_cast<double>(i) / static_cast<double>(k);
     u = nextUniform(seed);
-    rw[2 * n + 1] = u;
+    rw[latestSlot(n)] = u;
     // 0 < u < 1, so idx lies in 0 … k − 1: a small u picks the last free
     // position, one above (k − 1) / k the first.
     int32_t idx = 0;
@@ -194,12 +192,9 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       mdlCheckParameters};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs,
+    .mdlCheckParameters = mdlCheckParameters};

@@ -19,22 +19,11 @@ const int kParamCount = 3;
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  if (!oneOrPerOutput(blockParam(S, 1), ns))
-    blockError("Dimension for boundaries must match the dimension for seeds.");
-  checkScalarSampleTime(S, 2);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for boundaries must match the dimension for seeds.");
 }
 
-void mdlInitializeSampleTimes(BlockContext* S) { sourceSampleTime(S, kParamCount); }
-
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  const axArray* seeds = blockParam(S, 0);
-  for (int32_t i = 0; i < ns; ++i) {
-    S->IWork[i] = initialSeed(seeds, i);
-    S->RWork[i] = nextUniform(&S->IWork[i]);
-  }
+  if (seedElements(S, kParamCount) == 0) return;
   const axArray* multiple = blockParam(S, 1);
   const int32_t count = axGetNumberOfElements(multiple);
   for (int32_t j = 0; j < count; ++j)
@@ -64,12 +53,8 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = sourceSampleTime<kParamCount>,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

@@ -16,24 +16,13 @@ const int kParamCount = 4;
 
 void mdlInitializeSizes(BlockContext* S) {
   const int32_t ns = checkSeedsAndCount(S, kParamCount);
-  const axArray* upper = blockParam(S, 1);
-  if (axGetNumberOfElements(upper) != axGetNumberOfElements(blockParam(S, 2)))
+  if (axGetNumberOfElements(blockParam(S, 1)) != axGetNumberOfElements(blockParam(S, 2)))
     blockError("The dimension for the upbound and the low bound must be the same.");
-  if (!oneOrPerOutput(upper, ns)) blockError("Dimension for boundaries must match the dimension for seeds.");
-  checkScalarSampleTime(S, 3);
-  setSourceSizes(S, ns, kParamCount);
+  finishSourceSizes(S, ns, kParamCount, "Dimension for boundaries must match the dimension for seeds.");
 }
 
-void mdlInitializeSampleTimes(BlockContext* S) { sourceSampleTime(S, kParamCount); }
-
 void mdlInitializeConditions(double*, BlockContext* S) {
-  const int32_t ns = sourceWidth(S, kParamCount);
-  if (ns == 0) return;
-  const axArray* seeds = blockParam(S, 0);
-  for (int32_t i = 0; i < ns; ++i) {
-    S->IWork[i] = initialSeed(seeds, i);
-    S->RWork[i] = nextUniform(&S->IWork[i]);
-  }
+  if (seedElements(S, kParamCount) == 0) return;
   // L > U is refused; a NaN bound passes.
   const axArray* upper = blockParam(S, 1);
   const axArray* lower = blockParam(S, 2);
@@ -58,12 +47,8 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   }
 }
 
-void mdlUpdate(double*, double*, BlockContext*, int32_t) {}
-void mdlDerivatives(double*, double*, double*, BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = sourceSampleTime<kParamCount>,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs};

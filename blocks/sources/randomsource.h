@@ -61,11 +61,6 @@ inline int32_t sharedOrOwnIndex(const axArray* a, int32_t i) {
   return axGetNumberOfElements(a) > 1 ? i : 0;
 }
 
-// Whether a parameter gives one value for all ns outputs or one per output.
-inline bool oneOrPerOutput(const axArray* a, int32_t ns) {
-  const int32_t count = axGetNumberOfElements(a);
-  return count == 1 || count == ns;
-}
 
 // ---------------------------------------------------------------------------
 // The shared pattern of the per-element sources.
@@ -82,24 +77,18 @@ inline int32_t checkSeedsAndCount(BlockContext* S, int expectedCount) {
   return ns;
 }
 
-// The sample time must be a single element.
-inline void checkScalarSampleTime(BlockContext* S, int k) {
-  if (axGetNumberOfElements(blockParam(S, k)) != 1) blockError("The sample time must be a scalar value.");
-}
-
-// Sizes of a source with ns outputs, one seed and one drawn-ahead value each.
-inline void setSourceSizes(BlockContext* S, int32_t ns, int32_t paramCount) {
-  int32_t* sv = S->SizesVector;
-  sv[NumContStates] = 0;
-  sv[NumDiscStates] = 0;
-  sv[NumOutputs] = ns;
-  sv[NumInputs] = 0;
-  sv[DirFeedthrough] = 0;
-  sv[NumSampleTimes] = 1;
-  sv[NumSFcnParams] = paramCount;
-  sv[NumIWork] = ns;
-  sv[NumRWork] = ns;
-  sv[NumPWork] = 0;
+// The checks and sizes that end mdlInitializeSizes: parameter 1 must give
+// one value for all ns outputs or one per output (else the block's
+// perOutputMessage), and the sample time (the last parameter) must be a
+// single element. A source has ns outputs, one seed and one drawn-ahead value
+// each: IWork holds the seed of each element, RWork the value drawn ahead for
+// its next draw.
+inline void finishSourceSizes(BlockContext* S, int32_t ns, int paramCount, const char* perOutputMessage) {
+  const int32_t count = axGetNumberOfElements(blockParam(S, 1));
+  if (count != 1 && count != ns) blockError("%s", perOutputMessage);
+  if (axGetNumberOfElements(blockParam(S, paramCount - 1)) != 1)
+    blockError("The sample time must be a scalar value.");
+  setSizes(S, {.outputs = ns, .sampleTimes = 1, .params = paramCount, .iwork = ns, .rwork = ns});
 }
 
 // The number of outputs the host allocated for (and the length of IWork and
@@ -112,9 +101,11 @@ inline int32_t sourceWidth(const BlockContext* S, int paramCount) {
   return ns > 0 ? ns : 0;
 }
 
-// Sample time from the last parameter: −1 means inherited, fixed in minor
+// mdlInitializeSampleTimes of a source with paramCount parameters: the
+// sample time from the last parameter. −1 means inherited, fixed in minor
 // steps (offset 1.0); any other value is the period, with offset 0.0.
-inline void sourceSampleTime(BlockContext* S, int paramCount) {
+template <int paramCount>
+void sourceSampleTime(BlockContext* S) {
   if (sourceWidth(S, paramCount) == 0) return;
   const double ts = paramElement(blockParam(S, paramCount - 1), 0);
   S->SampleTimes[0] = ts;
@@ -132,6 +123,28 @@ inline int32_t initialSeed(const axArray* seeds, int32_t i) {
   if (t >= 1 && t <= kLargestSeed) return t;
   const int64_t span = kLargestSeed;  // seeds 1 … 2147483646
   return static_cast<int32_t>((static_cast<int64_t>(kFallbackSeed) - 1 + i) % span + 1);
+}
+
+// The start of mdlInitializeConditions of a source with paramCount
+// parameters: seeds its elements from the seed parameter (parameter 0) and
+// draws the first value of each ahead, draw(&seed, i) for element i. Returns
+// the width, or 0 without doing anything when the sizes call did not
+// complete.
+template <typename Draw>
+int32_t seedElements(BlockContext* S, int paramCount, Draw draw) {
+  const int32_t ns = sourceWidth(S, paramCount);
+  if (ns == 0) return 0;
+  const axArray* seeds = blockParam(S, 0);
+  for (int32_t i = 0; i < ns; ++i) {
+    S->IWork[i] = initialSeed(seeds, i);
+    S->RWork[i] = draw(&S->IWork[i], i);
+  }
+  return ns;
+}
+
+// The same with a uniform sample drawn ahead.
+inline int32_t seedElements(BlockContext* S, int paramCount) {
+  return seedElements(S, paramCount, [](int32_t* seed, int32_t) { return nextUniform(seed); });
 }
 
 }  // namespace

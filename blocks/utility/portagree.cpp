@@ -37,14 +37,13 @@ void mdlInitializeSizes(BlockContext* S) {
   S->SizesVector[NumSampleTimes] = -1;  // sample times are set per port
   S->InputPorts[0].PortSampleTime = -1.0;
   S->InputPorts[1].PortSampleTime = -1.0;
-  S->SizesVector[OptionFlags] = 0x2000000;
+  S->SizesVector[OptionFlags] = OptionPortBlockBit;
 }
 
-// Sets the two-bit field at bits 11-12 of PortFlags to 1.
+// Sets the two-bit rate field of PortFlags to 1.
 void mdlInitializeSampleTimes(BlockContext* S) {
-  uint32_t flags = static_cast<uint32_t>(S->SizesVector[PortFlags]);
-  flags = (flags & ~0x1800u) | 0x800u;
-  S->SizesVector[PortFlags] = static_cast<int32_t>(flags);
+  int32_t& flags = S->SizesVector[PortFlags];
+  flags = (flags & ~PortFlagRateField) | PortFlagRateFieldOne;
 }
 
 // Dimensions arrive for input 1 only and are passed on to input 2 as they
@@ -78,8 +77,6 @@ void mdlSetInputPortSampleTime(BlockContext* S, int32_t port, double sampleTime,
   ports[port].PortOffsetTime = offset;
 }
 
-void mdlSetOutputPortSampleTime(BlockContext*, int32_t, double, double) {}
-
 // The complexity is stored even when it conflicts with the other input; a
 // port index that names neither input is ignored, as there is no record to
 // store it in.
@@ -92,12 +89,10 @@ void mdlSetInputPortComplexSignal(BlockContext* S, int32_t port, int32_t complex
     setErrorStatus(S, "Input 2 should inherit complexity, or its complexity should match input 1");
 }
 
-void mdlOutputs(BlockContext*, int32_t) {}
-void mdlTerminate(BlockContext*) {}
-
 }  // namespace
 
-const Level2Block kivrelBlock2 = {mdlInitializeSizes,          mdlInitializeSampleTimes,
-                                  mdlSetInputPortDimensionInfo, mdlSetInputPortSampleTime,
-                                  mdlSetOutputPortSampleTime,   mdlSetInputPortComplexSignal,
-                                  mdlOutputs,                   mdlTerminate};
+const Level2Block kivrelBlock2 = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
+    .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
+    .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal};

@@ -8,7 +8,7 @@
 #include <charconv>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(KIVREL_ASAN)
 #include <sanitizer/asan_interface.h>
 #define GUARD_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define GUARD_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
@@ -55,7 +55,7 @@ std::shared_ptr<Plugin> Plugin::load(const std::string& dir, const std::string& 
 
 Plugin::~Plugin() {
   // Under LeakSanitizer a closed library cannot be symbolized in a report.
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(KIVREL_ASAN)
   if (handle_ != nullptr) dlclose(handle_);
 #endif
 }
@@ -160,8 +160,8 @@ Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
   ctx_.HostOwned0 = this;  // how the host's port services find the instance
   ctx_.RootContext = &ctx_;
   ctx_.SimInfo = &sim_;
-  sim_.RunMode = 2;
-  sim_.StepKind = 1;
+  sim_.RunMode = RunModeNameCheck;
+  sim_.StepKind = MajorTimeStep;
   sim_.TimePtr = &time_;
   argT_.reset(scalar(0.0));
   argX_.reset(axCreateDoubleMatrix(0, 0, 0));
@@ -390,9 +390,9 @@ CallResult Instance::start() {
   sim_.SampleHitFlags = static_cast<int32_t*>(hitFlags_.data());
   started_ = true;
   terminated_ = false;
-  CallResult r = direct(101);
+  CallResult r = direct(FlagInitializeSampleTimes);
   if (!r.ok() || two) return r;
-  return direct(102);
+  return direct(FlagInitializeConditions);
 }
 
 CallResult Instance::direct(double flag) {
@@ -409,7 +409,7 @@ CallResult Instance::terminate() {
   terminated_ = true;
   const bool every = checkGuardsEveryCall_;
   checkGuardsEveryCall_ = true;
-  CallResult r = direct(107);
+  CallResult r = direct(FlagTerminate);
   checkGuardsEveryCall_ = every;
   return r;
 }
@@ -421,7 +421,7 @@ int32_t Instance::countInputPorts(void* ctx, int32_t count) {
   if (count < 0) return 0;
   if (count > 1024) return 0;  // more ports than a block can sensibly have
   self->ctx_.SizesVector[NumInputs] = count;
-  self->ctx_.SizesVector[PortFlags] |= 2;
+  self->ctx_.SizesVector[PortFlags] |= PortFlagCountsSet;
   // Zero-filled records: what a port shows after the sizes call is what the
   // block itself settled there.
   self->inputPorts_.assign(static_cast<size_t>(count), InputPortRecord{});
@@ -434,7 +434,7 @@ int32_t Instance::countOutputPorts(void* ctx, int32_t count) {
   Instance* self = static_cast<Instance*>(ctx);
   if (count < 0 || count > 1024) return 0;
   self->ctx_.SizesVector[NumOutputs] = count;
-  self->ctx_.SizesVector[PortFlags] |= 2;
+  self->ctx_.SizesVector[PortFlags] |= PortFlagCountsSet;
   self->outputPorts_.assign(static_cast<size_t>(count), OutputPortRecord{});
   self->ctx_.OutputPorts = self->outputPorts_.empty() ? nullptr : self->outputPorts_.data();
   return 1;

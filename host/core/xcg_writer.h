@@ -22,7 +22,7 @@
 
 #include <string>
 
-#include "kivrel.h"
+#include "record.h"
 
 namespace blocksim {
 

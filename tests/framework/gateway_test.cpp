@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "harness.h"
 
@@ -22,37 +23,6 @@ std::shared_ptr<blocksim::Plugin> probePlugin() {
   EXPECT_TRUE(p) << why;
   return p;
 }
-
-// A raw call of plgFunction: owns its argument arrays.
-struct RawCall {
-  std::vector<axArray*> rhs;
-  axArray* lhs[2] = {nullptr, nullptr};
-  bool failed = false;
-  std::string error;
-
-  ~RawCall() {
-    for (axArray* a : rhs) axDestroyArray(a);
-    if (lhs[0] != nullptr) axDestroyArray(lhs[0]);
-  }
-  void run(blocksim::Plugin& p, int nlhs) {
-    struct Args {
-      blocksim::PlgFunctionPtr fn;
-      int nlhs;
-      RawCall* self;
-    } args{p.function(), nlhs, this};
-    char msg[1024];
-    failed = plgProtectedCall(
-                 [](void* a) {
-                   Args* x = static_cast<Args*>(a);
-                   x->fn(x->nlhs, x->self->lhs, static_cast<int>(x->self->rhs.size()),
-                         const_cast<const axArray**>(x->self->rhs.data()));
-                 },
-                 &args, msg, sizeof msg) != 0;
-    if (failed) error = msg;
-    axReleaseCallocs();
-  }
-  double entry(int i) const { return axGetPr(lhs[0])[i]; }
-};
 
 // The four fixed arguments of a sizes call, with the given FLAG and x.
 void fixedArgs(RawCall& c, axArray* x, axArray* flag) {
@@ -147,6 +117,15 @@ TEST(SizesCall, CommandLineContextTakesTheArgumentsAfterFlag) {
     EXPECT_EQ(c.entry(12), 0);   // empty callback table
     EXPECT_EQ(c.entry(VersionMarker), Level1VersionMarker);
   }
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  // An argument count whose parameter list does not fit the address space:
+  // the context cannot be made, and the call says so before it reads any
+  // parameter.
+  RawCall huge;
+  fixedArgs(huge, empty(), num(0));
+  huge.run(*p, 1, INT32_MAX);
+  EXPECT_EQ(huge.error, "Out of memory while making the context of a command-line call.");
+#endif
   EXPECT_EQ(axPendingCallocs(), 0u);
 }
 
@@ -157,7 +136,7 @@ TEST(SizesCall, ReturnedEntriesSignedUnsignedAndOptionBit) {
   harness::expectOk(inst.sizesCall());
   const std::vector<double>& s = inst.sizes();
   ASSERT_EQ(s.size(), 38u);
-  EXPECT_EQ(s[15], 4294967295.0);
+  EXPECT_EQ(s[FirstUnsignedEntry], 4294967295.0);
   EXPECT_EQ(s[OptionFlags], 4294967295.0);
   EXPECT_EQ(s[20], -7.0);
   EXPECT_EQ(s[NumInputs], -1.0);
@@ -165,8 +144,8 @@ TEST(SizesCall, ReturnedEntriesSignedUnsignedAndOptionBit) {
 
   blocksim::Instance plain(p, "probe");
   harness::expectOk(plain.sizesCall());
-  EXPECT_EQ(plain.sizes()[OptionFlags], 0x2000);
-  EXPECT_EQ(plain.context().SizesVector[OptionFlags], 0x2000);  // also in the record
+  EXPECT_EQ(plain.sizes()[OptionFlags], OptionSizesCallBit);
+  EXPECT_EQ(plain.context().SizesVector[OptionFlags], OptionSizesCallBit);  // also in the record
 
   blocksim::Instance over(p, "probe");
   over.addParam(num(2));  // the block overwrites the version marker
@@ -194,7 +173,7 @@ TEST(SizesCall, NameCheckOnlyInRunModeTwo) {
             "the S-function PLG file is \"other\". The source needs to be updated");
   EXPECT_EQ(inst.context().SizesVector[VersionMarker], 0);  // nothing written before the check
 
-  inst.simInfo().RunMode = 1;
+  inst.simInfo().RunMode = RunModeOwnContext;
   harness::expectOk(inst.sizesCall());
   unlink(copy.c_str());
   rmdir(dir);
@@ -213,8 +192,14 @@ struct Direct : ::testing::Test {
 };
 
 TEST_F(Direct, FlagsReachTheirCallbacksTruncated) {
-  const double flags[][2] = {{101.9, 101}, {102, 102}, {104, 104}, {105, 105},
-                             {106, 106},   {107, 107}, {112, 112}, {104.5, 104}};
+  const double flags[][2] = {{101.9, FlagInitializeSampleTimes},
+                             {FlagInitializeConditions, FlagInitializeConditions},
+                             {FlagOutputs, FlagOutputs},
+                             {104.5, FlagOutputs},
+                             {FlagUpdate, FlagUpdate},
+                             {FlagDerivatives, FlagDerivatives},
+                             {FlagTerminate, FlagTerminate},
+                             {FlagCheckParameters, FlagCheckParameters}};
   for (auto& f : flags) {
     inst.rwork()[0] = 0;
     harness::expectOk(inst.direct(f[0]));
@@ -225,16 +210,16 @@ TEST_F(Direct, FlagsReachTheirCallbacksTruncated) {
 
 TEST_F(Direct, StubsMissingSlotsAndUnknownFlags) {
   const std::pair<double, const char*> cases[] = {
-      {103, "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
+      {FlagGetTimeOfNextVarHit, "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
             "mdlGetTimeOfNextVarHit routine"},
-      {108, "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings "
+      {FlagZeroCrossings, "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings "
             "routine"},
-      {109, "Unexpected call to mdlGetInputPortWidth"},
-      {110, "Unexpected call to mdlGetOutputPortWidth"},
-      {111, "Unexpected call to mdlSetWorkWidths"},
+      {FlagGetInputPortWidth, "Unexpected call to mdlGetInputPortWidth"},
+      {FlagGetOutputPortWidth, "Unexpected call to mdlGetOutputPortWidth"},
+      {FlagSetWorkWidths, "Unexpected call to mdlSetWorkWidths"},
       {999, "Invalid flag encountered in kivrel"},
       {100, "Invalid flag encountered in kivrel"},
-      {113, "Invalid flag encountered in kivrel"},
+      {FlagSetInputPortDataType, "Invalid flag encountered in kivrel"},  // level 2 only
       {NAN, "Invalid flag encountered in kivrel"},
   };
   for (auto& c : cases) {
@@ -251,14 +236,45 @@ TEST_F(Direct, WidthSlotsInstalledByTheHostAnswerThroughExchangeArg) {
   inst.context().Callbacks.mdlGetInputPortWidth = reinterpret_cast<AnyCallback>(
       +[](BlockContext*, int32_t w) -> int32_t { return w * 2; });
   inst.context().SizesVector[ExchangeArg] = 21;
-  harness::expectOk(inst.direct(109));
+  harness::expectOk(inst.direct(FlagGetInputPortWidth));
   EXPECT_EQ(inst.context().SizesVector[ExchangeArg], 42);
 }
 
 TEST_F(Direct, CheckParametersGoesThroughTheTable) {
   inst.context().Callbacks.mdlCheckParameters = nullptr;
-  blocksim::CallResult r = inst.direct(112);
+  blocksim::CallResult r = inst.direct(FlagCheckParameters);
   EXPECT_STREQ(r.status, "Unexpected call to mdlCheckParameters");
+}
+
+// The host's table after a sizes call is the same for every deliverable of a
+// level, whatever callbacks its source leaves out: the framework fills a
+// left-out slot with a no-op.
+TEST(CallbackTable, EveryPluginFillsTheSameSlots) {
+  std::istringstream names(KIVREL_ALL_PLUGIN_NAMES);
+  for (std::string name; names >> name;) {
+    blocksim::Instance inst(loadPlugin(name), name);
+    inst.sizesCall();  // may refuse the missing parameters: the table is filled before
+    const CallbackTable& t = inst.context().Callbacks;
+    const bool level2 = inst.context().SizesVector[VersionMarker] == Level2VersionMarker;
+    const AnyCallback level1Slots[] = {t.mdlInitializeConditions, t.mdlUpdate, t.mdlDerivatives};
+    const AnyCallback level2Slots[] = {t.mdlSetInputPortWidth, t.mdlSetInputPortSampleTime,
+                                       t.mdlSetOutputPortSampleTime, t.mdlSetInputPortComplexSignal};
+    for (AnyCallback f : {t.mdlInitializeSizes, t.mdlInitializeSampleTimes, t.mdlGetTimeOfNextVarHit, t.mdlOutputs,
+                          t.mdlZeroCrossings, t.mdlTerminate})
+      EXPECT_NE(f, nullptr) << name;
+    for (AnyCallback f : level1Slots) EXPECT_EQ(f != nullptr, !level2) << name;
+    for (AnyCallback f : level2Slots) EXPECT_EQ(f != nullptr, level2) << name;
+  }
+}
+
+TEST(CallbackTable, LeftOutCallbacksDoNothing) {
+  Block b("extremum", {str("xav")});  // leaves out conditions, update, derivatives, terminate
+  b.start(3);
+  b.outputs({1, 5, 2});
+  for (double flag : {FlagInitializeConditions, FlagUpdate, FlagDerivatives, FlagTerminate}) {
+    expectOk(b.inst().direct(flag));
+    EXPECT_EQ(b.y(), std::vector<double>{5}) << "flag " << flag;
+  }
 }
 
 TEST(Version, TextIsStatic) {

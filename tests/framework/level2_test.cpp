@@ -24,38 +24,6 @@ std::shared_ptr<blocksim::Plugin> probe2(const std::string& path = "") {
   return p;
 }
 
-// A raw call of plgFunction; owns its argument arrays.
-struct RawCall {
-  std::vector<axArray*> rhs;
-  axArray* lhs[2] = {nullptr, nullptr};
-  bool failed = false;
-  std::string error;
-  std::vector<double> result;
-
-  ~RawCall() {
-    for (axArray* a : rhs) axDestroyArray(a);
-    axDestroyArray(lhs[0]);
-  }
-  void run(blocksim::Plugin& p, int nlhs) {
-    struct Args {
-      blocksim::PlgFunctionPtr fn;
-      int nlhs;
-      RawCall* self;
-    } args{p.function(), nlhs, this};
-    char msg[1024];
-    failed = plgProtectedCall(
-                 [](void* a) {
-                   Args* x = static_cast<Args*>(a);
-                   x->fn(x->nlhs, x->self->lhs, static_cast<int>(x->self->rhs.size()),
-                         const_cast<const axArray**>(x->self->rhs.data()));
-                 },
-                 &args, msg, sizeof msg) != 0;
-    if (failed) error = msg;
-    if (!failed && lhs[0] != nullptr) result.assign(axGetPr(lhs[0]), axGetPr(lhs[0]) + axGetNumberOfElements(lhs[0]));
-    axReleaseCallocs();  // the plug-in's own context ends with the call
-  }
-};
-
 // A command-line sizes call with the given parameters.
 std::vector<double> commandLineSizes(blocksim::Plugin& p, std::initializer_list<axArray*> params) {
   RawCall c;
@@ -63,7 +31,7 @@ std::vector<double> commandLineSizes(blocksim::Plugin& p, std::initializer_list<
   for (axArray* a : params) c.rhs.push_back(a);
   c.run(p, 1);
   EXPECT_FALSE(c.failed) << c.error;
-  return c.result;
+  return c.result();
 }
 
 TEST(Level2Sizes, ArgumentMessagesCarryTheLevel2Label) {
@@ -109,13 +77,12 @@ TEST(Level2Sizes, HostRecordGetsTheLevel2CallbacksAndMarker) {
   blocksim::Instance inst(p, "probe2");
   harness::expectOk(inst.sizesCall());
   const std::vector<double>& s = inst.sizes();
-  EXPECT_EQ(s[VersionMarker], 5120229.0);
-  EXPECT_EQ(s[OptionFlags], 0x2000);
+  EXPECT_EQ(s[VersionMarker], Level2VersionMarker);
+  EXPECT_EQ(s[OptionFlags], OptionSizesCallBit);
   EXPECT_EQ(s[12], 1);  // the table was filled before mdlInitializeSizes
   EXPECT_EQ(s[11], 0);
   EXPECT_EQ(s[14], 2);
-  // Bit 0: dimension-info setters in the width slots; bit 1: counts set.
-  EXPECT_EQ(s[PortFlags], 3);
+  EXPECT_EQ(s[PortFlags], PortFlagDimsSetters | PortFlagCountsSet);
   EXPECT_EQ(s[NumInputs], 2);
   EXPECT_EQ(s[NumOutputs], 1);
 
@@ -141,7 +108,7 @@ TEST(Level2Sizes, CommandLineContextDeclaresPortsThroughItsCounters) {
   EXPECT_EQ(s[14], 1);
   EXPECT_EQ(s[12], 0);
   EXPECT_EQ(s[11], 0);
-  EXPECT_EQ(s[VersionMarker], 5120229.0);
+  EXPECT_EQ(s[VersionMarker], Level2VersionMarker);
   EXPECT_EQ(s[20], 1);
   EXPECT_EQ(s[21], 1);
   EXPECT_EQ(s[22], 3);
@@ -210,8 +177,8 @@ void answerQuery(BlockContext*, int32_t request, int32_t arg, void* result) {
   ++seen.calls;
   seen.request = request;
   seen.arg = arg;
-  if (request == 20) *static_cast<int32_t*>(result) = arg * 3;
-  if (request == 21) *static_cast<double*>(result) = 0.125;
+  if (request == QueryIntRequest) *static_cast<int32_t*>(result) = arg * 3;
+  if (request == QueryDoubleRequest) *static_cast<double*>(result) = 0.125;
 }
 
 template <typename Fn>
@@ -246,20 +213,22 @@ struct Level2Direct : ::testing::Test {
 };
 
 TEST_F(Level2Direct, FlagsWithoutALevel2CaseAreInvalid) {
-  for (double f : {102.0, 105.0, 106.0, 109.0, 110.0, 117.0, 118.0, 119.0, 124.0, 125.0, 129.0, 130.0, 100.0,
-                   134.0, 0.0, -104.0, 999.0, static_cast<double>(NAN)})
+  // The level-1 flags, and numbers no level takes.
+  const double flags[] = {FlagInitializeConditions, FlagUpdate, FlagDerivatives, FlagGetInputPortWidth,
+                          FlagGetOutputPortWidth, 117, 118, 119, 124, 125, 129, 130, 100, 134, 0, -104, 999, NAN};
+  for (double f : flags)
     expectMessage(f, "Invalid flag encountered in kivrel");
 }
 
 TEST_F(Level2Direct, BlockCallbacksAndStubs) {
   harness::expectOk(call(101.9));
-  EXPECT_EQ(rw()[0], 101);
-  harness::expectOk(call(107));
-  EXPECT_EQ(rw()[0], 107);
-  expectMessage(103,
+  EXPECT_EQ(rw()[0], FlagInitializeSampleTimes);
+  harness::expectOk(call(FlagTerminate));
+  EXPECT_EQ(rw()[0], FlagTerminate);
+  expectMessage(FlagGetTimeOfNextVarHit,
                 "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
                 "mdlGetTimeOfNextVarHit routine");
-  expectMessage(108,
+  expectMessage(FlagZeroCrossings,
                 "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings "
                 "routine");
 }
@@ -270,73 +239,73 @@ TEST_F(Level2Direct, OutputsGetTaskIndexMinusTwoOnlyWhenExchangeArgSaysSo) {
     ctx().SizesVector[ExchangeArg] = c.first;
     rw()[1] = 99;
     harness::expectOk(call(104.7));
-    EXPECT_EQ(rw()[0], 104);
+    EXPECT_EQ(rw()[0], FlagOutputs);
     EXPECT_EQ(rw()[1], c.second) << "ExchangeArg " << c.first;
   }
 }
 
 TEST_F(Level2Direct, EmptySlotsGiveTheirMessages) {
   const std::pair<double, const char*> cases[] = {
-      {111, "Unexpected call to mdlSetWorkWidths"},
-      {112, "Unexpected call to mdlCheckParameters"},
-      {113, "Unexpected call to mdlSetInputPortDataType"},
-      {114, "Unexpected call to mdlSetOutputPortDataType"},
-      {116, "Unexpected call to mdlSetOutputPortWidth"},
-      {121, "Unexpected call to mdlSetOutputPortComplexSignal"},
-      {127, "Unexpected call to mdlSetOutputPortDimensionInfo"},
-      {128, "Unexpected call to mdlSetInputPortFrameData"},
-      {131, "Unexpected call to mdlSetDefaultPortDimensionInfo"},
-      {132, "Unexpected call to mdlSetDefaultPortDataTypes"},
-      {133, "Unexpected call to mdlSetDefaultPortComplexSignals"},
+      {FlagSetWorkWidths, "Unexpected call to mdlSetWorkWidths"},
+      {FlagCheckParameters, "Unexpected call to mdlCheckParameters"},
+      {FlagSetInputPortDataType, "Unexpected call to mdlSetInputPortDataType"},
+      {FlagSetOutputPortDataType, "Unexpected call to mdlSetOutputPortDataType"},
+      {FlagSetOutputPortWidth, "Unexpected call to mdlSetOutputPortWidth"},
+      {FlagSetOutputPortComplexSignal, "Unexpected call to mdlSetOutputPortComplexSignal"},
+      {FlagSetOutputPortDimensionInfo, "Unexpected call to mdlSetOutputPortDimensionInfo"},
+      {FlagSetInputPortFrameData, "Unexpected call to mdlSetInputPortFrameData"},
+      {FlagSetDefaultPortDimensionInfo, "Unexpected call to mdlSetDefaultPortDimensionInfo"},
+      {FlagSetDefaultPortDataTypes, "Unexpected call to mdlSetDefaultPortDataTypes"},
+      {FlagSetDefaultPortComplexSignals, "Unexpected call to mdlSetDefaultPortComplexSignals"},
   };
   for (auto& c : cases) expectMessage(c.first, c.second);
   // A host without a PortMethods record at all.
   ctx().PortMethods = nullptr;
-  expectMessage(128, "Unexpected call to mdlSetInputPortFrameData");
-  expectMessage(133, "Unexpected call to mdlSetDefaultPortComplexSignals");
+  expectMessage(FlagSetInputPortFrameData, "Unexpected call to mdlSetInputPortFrameData");
+  expectMessage(FlagSetDefaultPortComplexSignals, "Unexpected call to mdlSetDefaultPortComplexSignals");
 }
 
 TEST_F(Level2Direct, WidthSlotsAnswerByPortFlagsBitZero) {
-  // Bit 0 set by the sizes call: 126 reaches the block's dimension setter
-  // with ExchangeArg and PortArgDims; 115 is refused though its slot holds
-  // that very setter.
-  ASSERT_NE(ctx().SizesVector[PortFlags] & 1, 0);
+  // The bit set by the sizes call: the input dimension-info flag reaches the
+  // block's setter with ExchangeArg and PortArgDims; the input width flag is
+  // refused though its slot holds that very setter.
+  ASSERT_NE(ctx().SizesVector[PortFlags] & PortFlagDimsSetters, 0);
   ASSERT_NE(ctx().Callbacks.mdlSetInputPortWidth, nullptr);
   int32_t dims[2] = {2, 3};
   DimsInfo info{6, 2, dims, 0};
   inst.simInfo().PortArgDims = &info;
   ctx().SizesVector[ExchangeArg] = 1;
-  harness::expectOk(call(126));
-  EXPECT_EQ(rw()[0], 126);
+  harness::expectOk(call(FlagSetInputPortDimensionInfo));
+  EXPECT_EQ(rw()[0], FlagSetInputPortDimensionInfo);
   EXPECT_EQ(rw()[1], 1);
   EXPECT_EQ(rw()[2], 6);
   EXPECT_EQ(rw()[3], 2);
-  expectMessage(115, "Unexpected call to mdlSetInputPortWidth");
-  expectMessage(116, "Unexpected call to mdlSetOutputPortWidth");
+  expectMessage(FlagSetInputPortWidth, "Unexpected call to mdlSetInputPortWidth");
+  expectMessage(FlagSetOutputPortWidth, "Unexpected call to mdlSetOutputPortWidth");
 
-  // A host-installed output dimension setter is reached by 127.
+  // A host-installed output dimension setter is reached.
   ctx().Callbacks.mdlSetOutputPortWidth = any(recordPortDims);
-  harness::expectOk(call(127));
+  harness::expectOk(call(FlagSetOutputPortDimensionInfo));
   EXPECT_EQ(seen.calls, 1);
   EXPECT_EQ(seen.port, 1);
   EXPECT_EQ(seen.info.width, 6);
   EXPECT_EQ(seen.dims[1], 3);
 
-  // Bit 0 clear: the same slots are width setters, reached by 115 and 116
-  // with PortArgValue, and 126 and 127 are refused.
+  // The bit clear: the same slots are width setters, reached by the width
+  // flags with PortArgValue, and the dimension-info flags are refused.
   seen = Seen{};
-  ctx().SizesVector[PortFlags] &= ~1;
+  ctx().SizesVector[PortFlags] &= ~PortFlagDimsSetters;
   ctx().Callbacks.mdlSetInputPortWidth = any(recordPortValue);
   ctx().Callbacks.mdlSetOutputPortWidth = any(recordPortValue);
   inst.simInfo().PortArgValue = 17;
   ctx().SizesVector[ExchangeArg] = 0;
-  harness::expectOk(call(115));
+  harness::expectOk(call(FlagSetInputPortWidth));
   EXPECT_EQ(seen.calls, 1);
   EXPECT_EQ(seen.value, 17);
-  harness::expectOk(call(116));
+  harness::expectOk(call(FlagSetOutputPortWidth));
   EXPECT_EQ(seen.calls, 2);
-  expectMessage(126, "Unexpected call to mdlSetInputPortDimensionInfo");
-  expectMessage(127, "Unexpected call to mdlSetOutputPortDimensionInfo");
+  expectMessage(FlagSetInputPortDimensionInfo, "Unexpected call to mdlSetInputPortDimensionInfo");
+  expectMessage(FlagSetOutputPortDimensionInfo, "Unexpected call to mdlSetOutputPortDimensionInfo");
   EXPECT_EQ(seen.calls, 2);
 }
 
@@ -345,16 +314,16 @@ TEST_F(Level2Direct, PortCallsPassTheirArguments) {
   inst.simInfo().PortArgValue = -1;
   inst.simInfo().PortArgTimes[0] = 0.25;
   inst.simInfo().PortArgTimes[1] = 0.125;
-  harness::expectOk(call(120));
-  EXPECT_EQ(rw()[0], 120);
+  harness::expectOk(call(FlagSetInputPortComplexSignal));
+  EXPECT_EQ(rw()[0], FlagSetInputPortComplexSignal);
   EXPECT_EQ(rw()[1], 1);
   EXPECT_EQ(rw()[2], -1);
-  harness::expectOk(call(122));
-  EXPECT_EQ(rw()[0], 122);
+  harness::expectOk(call(FlagSetInputPortSampleTime));
+  EXPECT_EQ(rw()[0], FlagSetInputPortSampleTime);
   EXPECT_EQ(rw()[2], 0.25);
   EXPECT_EQ(rw()[3], 0.125);
-  harness::expectOk(call(123));
-  EXPECT_EQ(rw()[0], 123);
+  harness::expectOk(call(FlagSetOutputPortSampleTime));
+  EXPECT_EQ(rw()[0], FlagSetOutputPortSampleTime);
   EXPECT_EQ(rw()[1], 1);
 
   // Slots the host fills itself, and the PortMethods record.
@@ -370,15 +339,17 @@ TEST_F(Level2Direct, PortCallsPassTheirArguments) {
   methods.mdlSetDefaultPortComplexSignals = recordContext;
   ctx().PortMethods = &methods;
   int expectedCalls = 0;
-  for (double f : {113.0, 114.0, 121.0, 128.0}) {
-    inst.simInfo().PortArgValue = static_cast<int32_t>(f);
-    ctx().SizesVector[ExchangeArg] = static_cast<int32_t>(f) - 100;
+  for (int32_t f : {FlagSetInputPortDataType, FlagSetOutputPortDataType, FlagSetOutputPortComplexSignal,
+                    FlagSetInputPortFrameData}) {
+    inst.simInfo().PortArgValue = f;
+    ctx().SizesVector[ExchangeArg] = f - 100;
     harness::expectOk(call(f));
     EXPECT_EQ(seen.calls, ++expectedCalls) << "flag " << f;
     EXPECT_EQ(seen.port, f - 100);
     EXPECT_EQ(seen.value, f);
   }
-  for (double f : {111.0, 112.0, 131.0, 132.0, 133.0}) {
+  for (double f : {FlagSetWorkWidths, FlagCheckParameters, FlagSetDefaultPortDimensionInfo,
+                   FlagSetDefaultPortDataTypes, FlagSetDefaultPortComplexSignals}) {
     harness::expectOk(call(f));
     EXPECT_EQ(seen.calls, ++expectedCalls) << "flag " << f;
   }
@@ -393,7 +364,7 @@ struct Services : Level2Direct {
     rw()[3] = a;
     rw()[4] = b;
     rw()[5] = c;
-    harness::expectOk(inst.direct(104));
+    harness::expectOk(inst.direct(FlagOutputs));
     return rw()[6];
   }
 };

@@ -29,7 +29,7 @@ void mdlInitializeSizes(BlockContext* S) {
                           ? axGetPr(blockParam(S, 0))[0]
                           : 0.0;
   if (mode == 1.0) {
-    sv[15] = -1;
+    sv[FirstUnsignedEntry] = -1;
     sv[OptionFlags] = -1;
     sv[20] = -7;
   } else if (mode == 2.0) {
@@ -42,20 +42,21 @@ void mdlInitializeSizes(BlockContext* S) {
 void mdlInitializeSampleTimes(BlockContext* S) {
   S->SampleTimes[0] = -1.0;
   S->OffsetTimes[0] = 1.0;
-  mark(S, 101);
+  mark(S, FlagInitializeSampleTimes);
 }
-void mdlInitializeConditions(double*, BlockContext* S) { mark(S, 102); }
+void mdlInitializeConditions(double*, BlockContext* S) { mark(S, FlagInitializeConditions); }
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t tid) {
-  mark(S, 104);
+  mark(S, FlagOutputs);
   y[0] = tid;
 }
-void mdlUpdate(double*, double*, BlockContext* S, int32_t) { mark(S, 105); }
-void mdlDerivatives(double*, double*, double*, BlockContext* S, int32_t) { mark(S, 106); }
-void mdlTerminate(BlockContext* S) { mark(S, 107); }
-void mdlCheckParameters(BlockContext* S) { mark(S, 112); }
+void mdlUpdate(double*, double*, BlockContext* S, int32_t) { mark(S, FlagUpdate); }
+void mdlDerivatives(double*, double*, double*, BlockContext* S, int32_t) { mark(S, FlagDerivatives); }
+void mdlTerminate(BlockContext* S) { mark(S, FlagTerminate); }
+void mdlCheckParameters(BlockContext* S) { mark(S, FlagCheckParameters); }
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       mdlCheckParameters};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives, .mdlTerminate = mdlTerminate, .mdlCheckParameters = mdlCheckParameters};

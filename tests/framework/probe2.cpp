@@ -61,7 +61,7 @@ void mdlInitializeSizes(BlockContext* S) {
 void mdlInitializeSampleTimes(BlockContext* S) {
   S->SampleTimes[0] = -1.0;
   S->OffsetTimes[0] = 1.0;
-  mark(S, 101);
+  mark(S, FlagInitializeSampleTimes);
 }
 
 // The framework services, selected by RWork[2].
@@ -82,23 +82,33 @@ void runService(BlockContext* S) {
 void mdlOutputs(BlockContext* S, int32_t tid) {
   if (S->RWork == nullptr) return;
   runService(S);
-  S->RWork[0] = 104;
+  S->RWork[0] = FlagOutputs;
   S->RWork[1] = tid;
 }
 
-void mdlTerminate(BlockContext* S) { mark(S, 107); }
+void mdlTerminate(BlockContext* S) { mark(S, FlagTerminate); }
 
 void mdlSetInputPortDimensionInfo(BlockContext* S, int32_t port, const DimsInfo* info) {
-  mark(S, 126, port, info != nullptr ? info->width : -99, info != nullptr ? info->numDims : -99);
+  mark(S, FlagSetInputPortDimensionInfo, port, info != nullptr ? info->width : -99,
+       info != nullptr ? info->numDims : -99);
 }
 
-void mdlSetInputPortSampleTime(BlockContext* S, int32_t port, double t, double o) { mark(S, 122, port, t, o); }
-void mdlSetOutputPortSampleTime(BlockContext* S, int32_t port, double t, double o) { mark(S, 123, port, t, o); }
-void mdlSetInputPortComplexSignal(BlockContext* S, int32_t port, int32_t c) { mark(S, 120, port, c); }
+void mdlSetInputPortSampleTime(BlockContext* S, int32_t port, double t, double o) {
+  mark(S, FlagSetInputPortSampleTime, port, t, o);
+}
+void mdlSetOutputPortSampleTime(BlockContext* S, int32_t port, double t, double o) {
+  mark(S, FlagSetOutputPortSampleTime, port, t, o);
+}
+void mdlSetInputPortComplexSignal(BlockContext* S, int32_t port, int32_t c) {
+  mark(S, FlagSetInputPortComplexSignal, port, c);
+}
 
 }  // namespace
 
-const Level2Block kivrelBlock2 = {mdlInitializeSizes,          mdlInitializeSampleTimes,
-                                  mdlSetInputPortDimensionInfo, mdlSetInputPortSampleTime,
-                                  mdlSetOutputPortSampleTime,   mdlSetInputPortComplexSignal,
-                                  mdlOutputs,                   mdlTerminate};
+const Level2Block kivrelBlock2 = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlSetInputPortDimensionInfo = mdlSetInputPortDimensionInfo,
+    .mdlSetInputPortSampleTime = mdlSetInputPortSampleTime,
+    .mdlSetOutputPortSampleTime = mdlSetOutputPortSampleTime,
+    .mdlSetInputPortComplexSignal = mdlSetInputPortComplexSignal, .mdlOutputs = mdlOutputs,
+    .mdlTerminate = mdlTerminate};

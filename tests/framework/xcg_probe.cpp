@@ -21,20 +21,9 @@ void mdlInitializeSizes(BlockContext* S) {
   BlockWarning(S, "sized");
 }
 
-void noop(BlockContext*) {}
-
-#if KIVREL_LEVEL == 2
-void outputs(BlockContext*, int32_t) {}
-#else
-void conditions(double*, BlockContext*) {}
-void outputs(double*, double*, double*, BlockContext*, int32_t) {}
-void update(double*, double*, BlockContext*, int32_t) {}
-#endif
-
 }  // namespace
 
-#if KIVREL_LEVEL == 2
-const Level2Block kivrelBlock2 = {mdlInitializeSizes, noop, nullptr, nullptr, nullptr, nullptr, outputs, noop};
-#else
-const Level1Block kivrelBlock = {mdlInitializeSizes, noop, conditions, outputs, update, nullptr, noop, nullptr};
-#endif
+// Built at both levels from this one source: each plug-in's framework uses
+// the table of its level.
+const Level1Block kivrelBlock = {.mdlInitializeSizes = mdlInitializeSizes};
+const Level2Block kivrelBlock2 = {.mdlInitializeSizes = mdlInitializeSizes};

@@ -7,8 +7,9 @@
 //   3. [how, time, where]: from time t on, fail with plgErrMsgTxt (how 1),
 //      an ErrorStatus text (how 2), a write one past y (how 3), a crash
 //      (how 4: SIGSEGV), a hang (how 5) or a task index far outside the hit
-//      flags (how 6) in the sizes call (where 0), flag 102 (1),
-//      mdlOutputs (2), mdlUpdate (3), mdlDerivatives (4) or mdlTerminate (5);
+//      flags (how 6) in the sizes call (where 0),
+//      mdlInitializeConditions (1), mdlOutputs (2), mdlUpdate (3),
+//      mdlDerivatives (4) or mdlTerminate (5);
 //   4. a file to which every call appends "PATH FLAG T STEPKIND HITS...".
 #include <signal.h>
 #include <stdio.h>
@@ -34,7 +35,7 @@ void log(BlockContext* S, int flag) {
   FILE* f = fopen(path, "a");
   if (f == nullptr) return;
   fprintf(f, "%s %d %.17g %d", S->BlockPath, flag, flag == 0 ? 0.0 : blockTime(S), S->SimInfo->StepKind);
-  if (flag != 0 && flag != 101)
+  if (flag != 0 && flag != FlagInitializeSampleTimes)
     for (int32_t i = 0; i < S->SizesVector[NumSampleTimes]; ++i) {
       const int32_t k = S->SampleTaskIndex[i];  // (how 6 moves it out of range)
       fprintf(f, " %d", k >= 0 && k < S->SizesVector[NumSampleTimes] ? S->SimInfo->SampleHitFlags[k] : -1);
@@ -81,18 +82,18 @@ void mdlInitializeSampleTimes(BlockContext* S) {
     S->SampleTimes[i] = element(S, 0, 4 + 2 * i, -1.0);
     S->OffsetTimes[i] = element(S, 0, 5 + 2 * i, 0.0);
   }
-  log(S, 101);
+  log(S, FlagInitializeSampleTimes);
 }
 
 void mdlInitializeConditions(double* x, BlockContext* S) {
   const int32_t n = S->SizesVector[NumContStates] + S->SizesVector[NumDiscStates];
   for (int32_t i = 0; i < n; ++i) x[i] = 0.0;
-  log(S, 102);
+  log(S, FlagInitializeConditions);
   maybeFail(S, 1);
 }
 
 void mdlOutputs(double* y, double* x, double* u, BlockContext* S, int32_t) {
-  log(S, 104);
+  log(S, FlagOutputs);
   maybeFail(S, 2);
   const int32_t nin = S->SizesVector[NumInputs], nout = S->SizesVector[NumOutputs];
   switch (mode(S)) {
@@ -122,25 +123,26 @@ void mdlOutputs(double* y, double* x, double* u, BlockContext* S, int32_t) {
 }
 
 void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
-  log(S, 105);
+  log(S, FlagUpdate);
   maybeFail(S, 3);
   if (mode(S) == 2)
     for (int32_t i = 0; i < S->SizesVector[NumDiscStates] && i < S->SizesVector[NumInputs]; ++i) x[i] = u[i];
 }
 
 void mdlDerivatives(double* dx, double*, double* u, BlockContext* S, int32_t) {
-  log(S, 106);
+  log(S, FlagDerivatives);
   maybeFail(S, 4);
   for (int32_t i = 0; i < S->SizesVector[NumContStates]; ++i) dx[i] = i < S->SizesVector[NumInputs] ? u[i] : 0.0;
 }
 
 void mdlTerminate(BlockContext* S) {
-  log(S, 107);
+  log(S, FlagTerminate);
   maybeFail(S, 5);
 }
 
 }  // namespace
 
-const Level1Block kivrelBlock = {mdlInitializeSizes, mdlInitializeSampleTimes, mdlInitializeConditions,
-                                 mdlOutputs,         mdlUpdate,                mdlDerivatives,
-                                 mdlTerminate,       nullptr};
+const Level1Block kivrelBlock = {
+    .mdlInitializeSizes = mdlInitializeSizes, .mdlInitializeSampleTimes = mdlInitializeSampleTimes,
+    .mdlInitializeConditions = mdlInitializeConditions, .mdlOutputs = mdlOutputs, .mdlUpdate = mdlUpdate,
+    .mdlDerivatives = mdlDerivatives, .mdlTerminate = mdlTerminate};

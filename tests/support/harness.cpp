@@ -49,6 +49,38 @@ void expectOk(const blocksim::CallResult& r) {
   EXPECT_EQ(r.wroteOutside, nullptr) << "wrote outside " << r.wroteOutside;
 }
 
+std::string wrongCount(int supplied, int expected) {
+  return "Wrong number of input arguments passed to S-function PLG-file.\n" + std::to_string(supplied + 4) +
+         " input arguments were passed in when expecting " + std::to_string(expected + 4) + " input arguments.\n";
+}
+
+RawCall::~RawCall() {
+  for (axArray* a : rhs) axDestroyArray(a);
+  axDestroyArray(lhs[0]);
+}
+
+void RawCall::run(blocksim::Plugin& p, int nlhs, int nrhs) {
+  struct Args {
+    blocksim::PlgFunctionPtr fn;
+    int nlhs, nrhs;
+    RawCall* self;
+  } args{p.function(), nlhs, nrhs >= 0 ? nrhs : static_cast<int>(rhs.size()), this};
+  char msg[1024];
+  failed = plgProtectedCall(
+               [](void* a) {
+                 Args* x = static_cast<Args*>(a);
+                 x->fn(x->nlhs, x->self->lhs, x->nrhs, const_cast<const axArray**>(x->self->rhs.data()));
+               },
+               &args, msg, sizeof msg) != 0;
+  if (failed) error = msg;
+  axReleaseCallocs();
+}
+
+std::vector<double> RawCall::result() const {
+  if (failed || lhs[0] == nullptr) return {};
+  return std::vector<double>(axGetPr(lhs[0]), axGetPr(lhs[0]) + axGetNumberOfElements(lhs[0]));
+}
+
 Block::Block(const std::string& name, std::initializer_list<axArray*> params) {
   std::shared_ptr<blocksim::Plugin> p = loadPlugin(name);
   if (!p) throw std::runtime_error("cannot load " + name);

@@ -70,6 +70,32 @@ class Block {
 // Expects a call to have succeeded, with no status text.
 void expectOk(const blocksim::CallResult& r);
 
+// The message of a block that was given `supplied` parameters where it
+// expects `expected` (counted with the four fixed arguments, as the block
+// reports them).
+std::string wrongCount(int supplied, int expected);
+
+// A raw call of a plug-in's plgFunction, as a host or the command line makes
+// it: owns its argument arrays and the result. What the plug-in took with
+// axCalloc is released after the call, as the host does when a command-line
+// call ends.
+struct RawCall {
+  std::vector<axArray*> rhs;
+  axArray* lhs[2] = {nullptr, nullptr};
+  bool failed = false;
+  std::string error;
+
+  RawCall() = default;
+  RawCall(const RawCall&) = delete;
+  RawCall& operator=(const RawCall&) = delete;
+  ~RawCall();
+  // nrhs: the argument count the call claims (default: the size of rhs).
+  void run(blocksim::Plugin& p, int nlhs, int nrhs = -1);
+  // Entry i of the returned array, and all of them (none without a result).
+  double entry(int i) const { return axGetPr(lhs[0])[i]; }
+  std::vector<double> result() const;
+};
+
 }  // namespace harness
 
 #endif

@@ -17,7 +17,7 @@ TEST(Routegrid, RowsAndFallbacks) {
   b.start(3);
   EXPECT_EQ(b.outputs({10, 20, 1}), (Vec{10, 20}));
   EXPECT_EQ(b.outputs({10, 20, 2}), (Vec{20, 6}));  // every output rewritten
-  for (double none : {0.0, 3.0, double(NAN), -1.0})
+  for (double none : {0.0, 3.0, static_cast<double>(NAN), -1.0})
     EXPECT_EQ(b.outputs({10, 20, none}), (Vec{5, 6})) << none;
   EXPECT_EQ(b.outputs({11, 21, 1}), (Vec{11, 21}));  // no memory: follows u at once
 }
@@ -50,9 +50,7 @@ TEST(Routegrid, ElementBeyondTheDataInputsStopsWhenSelected) {
 
 TEST(Routegrid, ParameterMessages) {
   Block one("routegrid", {num(1)});
-  EXPECT_EQ(one.sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n5 input arguments were passed in "
-            "when expecting 6 input arguments.\n");
+  EXPECT_EQ(one.sizesError(), wrongCount(1, 2));
   Block noIni("routegrid", {num(1), empty()});
   EXPECT_EQ(noIni.sizesError(), "Empty initial variable assignment.");
   Block columns("routegrid", {row({1, 2, 1}), row({0, 0})});

@@ -73,7 +73,7 @@ std::string written(const char* type, const std::vector<V>& records, axArray* pu
 
 std::string pulseRecords(axArray* pulse, int edges) {
   std::vector<V> records;
-  for (int e = 1; e <= edges; ++e) records.push_back({double(e)});
+  for (int e = 1; e <= edges; ++e) records.push_back({static_cast<double>(e)});
   return written("integer", records, pulse);
 }
 
@@ -121,9 +121,7 @@ TEST(Sinkdump, EdgesFileCreationAndClose) {
 }
 
 TEST(Sinkdump, SizesMessages) {
-  EXPECT_EQ(Block("sinkdump", {str("f"), str("float"), num(0)}).sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n"
-            "7 input arguments were passed in when expecting 8 input arguments.\n");
+  EXPECT_EQ(Block("sinkdump", {str("f"), str("float"), num(0)}).sizesError(), wrongCount(3, 4));
   EXPECT_EQ(Block("sinkdump", {axCreateClassMatrix(2, 2, axCHAR_CLASS, false), str("float"), num(0), num(0)})
                 .sizesError(),
             "Filename should be a string vector.");
@@ -180,9 +178,9 @@ TEST(Sinkdump, FailedWriteOrCloseIsReported) {
   EXPECT_EQ(r.error, "Error in closing the data file /dev/full");
   EXPECT_EQ(small.inst().pwork()[0], nullptr);
   // So they do when a run initialised again closes the earlier file.
-  expectOk(small.inst().direct(102));
+  expectOk(small.inst().direct(FlagInitializeConditions));
   edge(small, {1});
-  EXPECT_EQ(small.inst().direct(102).error, "Error in closing the data file /dev/full");
+  EXPECT_EQ(small.inst().direct(FlagInitializeConditions).error, "Error in closing the data file /dev/full");
   EXPECT_EQ(small.inst().pwork()[0], nullptr);
 
   // A record larger than the stream's buffer fails at once.
@@ -214,7 +212,7 @@ TEST(Sinkdump, RunInitialisedAgainWhileOpen) {
   b.start(2);
   edge(b, {1});
   // Initialising again closes (and so flushes) the earlier file ...
-  expectOk(b.inst().direct(102));
+  expectOk(b.inst().direct(FlagInitializeConditions));
   EXPECT_EQ(b.inst().pwork()[0], nullptr);
   EXPECT_EQ(contents(path), " 1\n");
   // ... and the new run starts it afresh at its first record.

@@ -13,8 +13,8 @@ typedef std::vector<double> Vec;
 
 // The window integral straight from the samples u[0 … k] (older ones are 0).
 double directSum(const char* method, const Vec& u, int m, double Ts) {
-  const int k = int(u.size()) - 1;
-  auto at = [&](int j) { return j >= 0 ? u[size_t(j)] : 0.0; };
+  const int k = static_cast<int>(u.size()) - 1;
+  auto at = [&](int j) { return j >= 0 ? u[static_cast<size_t>(j)] : 0.0; };
   double s = 0;
   if (method[0] == 'f') {
     for (int j = k - m + 1; j <= k - 1; ++j) s += at(j);
@@ -41,7 +41,7 @@ void expectDirectSums(const char* method, double W, double Ts, int m) {
   unsigned seed = 5;
   auto next = [&] {
     seed = seed * 1103515245u + 12345u;
-    return double(int((seed >> 16) % 21) - 10);
+    return static_cast<double>(static_cast<int>((seed >> 16) % 21) - 10);
   };
   for (int k = 0; k < 60; ++k) {
     b.t(Ts * k);
@@ -132,9 +132,7 @@ TEST(Windowsum, SampleTimeAndOffset) {
 
 TEST(Windowsum, ParameterMessages) {
   Block three("windowsum", {num(1), num(3), num(1)});
-  EXPECT_EQ(three.sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n7 input arguments were passed in "
-            "when expecting 8 input arguments.\n");
+  EXPECT_EQ(three.sizesError(), wrongCount(3, 4));
   struct Case {
     axArray *n, *W, *Ts, *method;
     const char* message;

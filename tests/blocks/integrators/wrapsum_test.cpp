@@ -14,12 +14,12 @@ typedef std::vector<double> Vec;
 // The fold as defined: whole widths added, then subtracted, one at a time in
 // extended precision, rounded once.
 double steppedFold(double x, double lo, double hi) {
-  const long double r = (long double)hi - lo;
+  const long double r = static_cast<long double>(hi) - lo;
   if (!(r > 0)) return x;
   long double v = x;
   while (v < lo) v += r;
   while (v > hi) v -= r;
-  return double(v);
+  return static_cast<double>(v);
 }
 
 Block wrap(axArray* initial, axArray* lo, axArray* hi) { return Block("wrapsum", {initial, lo, hi}); }

@@ -55,8 +55,8 @@ TEST(Bandmap, RunningMeanInExtendedPrecision) {
       seed = seed * 1103515245u + 12345u;
       u.push_back(((seed >> 8) % 100000) / 7919.0 - 6.3);
       const double q = u[i] > 0 ? 0.3 : -0.1;
-      const long double d = (long double)u[i] - q;
-      mean[i] = (double)(K == 0 ? d * d : (d * d + K * (long double)mean[i]) / (K + 1));
+      const long double d = static_cast<long double>(u[i]) - q;
+      mean[i] = static_cast<double>(K == 0 ? d * d : (d * d + K * static_cast<long double>(mean[i])) / (K + 1));
       plain[i] = K == 0 ? (u[i] - q) * (u[i] - q) : ((u[i] - q) * (u[i] - q) + K * plain[i]) / (K + 1);
     }
     differs = differs || plain != mean;
@@ -81,9 +81,7 @@ TEST(Bandmap, EnableInput) {
 }
 
 TEST(Bandmap, SizesChecksInOrder) {
-  EXPECT_EQ(Block("bandmap", {num(1), row({0})}).sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n"
-            "6 input arguments were passed in when expecting 7 input arguments.\n");
+  EXPECT_EQ(Block("bandmap", {num(1), row({0})}).sizesError(), wrongCount(2, 3));
   for (axArray* size : {row({2, 2}), empty()})
     EXPECT_EQ(Block("bandmap", {size, row({}), row({5})}).sizesError(), "Input size must be a nonempty scalar.");
   EXPECT_EQ(bandmap(1, row({}), row({5})).sizesError(), "The vector PARTITION cannot be empty.");
@@ -93,7 +91,7 @@ TEST(Bandmap, SizesChecksInOrder) {
   EXPECT_EQ(slice(s, NumOutputs, 2), (V{6, 3}));
   EXPECT_EQ(slice(s, NumIWork, 3), (V{1, 3, 0}));
   // Sizes that give no sensible widths are refused.
-  for (double n : {-1.0, double(NAN), 1e9})
+  for (double n : {-1.0, static_cast<double>(NAN), 1e9})
     EXPECT_EQ(bandmap(n, row({0}), row({1, 2})).sizesError(), "Input size must be from 0 to 715827882.");
 }
 
@@ -119,9 +117,7 @@ TEST(Bandmap, ParametersChangedDuringTheRun) {
 }
 
 TEST(Bandmaptimed, CountAndSampleTime) {
-  EXPECT_EQ(Block("bandmaptimed", {num(1), row({0}), row({1, 2})}).sizesError(),
-            "Wrong number of input arguments passed to S-function PLG-file.\n"
-            "7 input arguments were passed in when expecting 8 input arguments.\n");
+  EXPECT_EQ(Block("bandmaptimed", {num(1), row({0}), row({1, 2})}).sizesError(), wrongCount(3, 4));
   EXPECT_EQ(Block("bandmaptimed", {num(1), row({0}), row({1, 2}), empty()}).sizesError(),
             "Sample time must not be empty.");
   struct {

@@ -77,11 +77,12 @@ TEST(Coinflip, CountAndPositionDistribution) {
     ++byCount[ones];
     for (int l = 0; l < 4; ++l) positions[ones][l] += y[l] == 1.0;
   }
-  EXPECT_NEAR(byCount[0] / double(N), 0.25, 0.015);
+  EXPECT_NEAR(byCount[0] / static_cast<double>(N), 0.25, 0.015);
   for (int j = 1; j <= 4; ++j) {
-    EXPECT_NEAR(byCount[j] / double(N), p[j - 1], 0.015) << j << " ones";
+    EXPECT_NEAR(byCount[j] / static_cast<double>(N), p[j - 1], 0.015) << j << " ones";
     for (int l = 0; l < 4; ++l)
-      EXPECT_NEAR(positions[j][l] / double(byCount[j]), j / 4.0, 0.04) << j << " ones, position " << l;
+      EXPECT_NEAR(positions[j][l] / static_cast<double>(byCount[j]), j / 4.0, 0.04)
+          << j << " ones, position " << l;
   }
 }
 
@@ -169,19 +170,19 @@ TEST(Coinflip, AcceptedEdgeValues) {
 TEST(Coinflip, ParameterCheckFlagAfterHostSizes) {
   Block b = coinflip(num(2), num(0.5), num(1));
   b.start();
-  expectOk(b.inst().direct(112));
+  expectOk(b.inst().direct(FlagCheckParameters));
   b.setParam(1, row({0.7, 0.6}));
-  blocksim::CallResult r = b.inst().direct(112);
+  blocksim::CallResult r = b.inst().direct(FlagCheckParameters);
   EXPECT_FALSE(r.failed);
   ASSERT_NE(r.status, nullptr);
   EXPECT_STREQ(r.status, "Sum of probability vector must not be less than zero or greater than one");
   b.setParam(1, num(0.25));
-  expectOk(b.inst().direct(112));
+  expectOk(b.inst().direct(FlagCheckParameters));
 
   // The other sources install no parameter check.
   Block other("diceroll", {num(1), num(6), num(1)});
   other.start();
-  r = other.inst().direct(112);
+  r = other.inst().direct(FlagCheckParameters);
   ASSERT_NE(r.status, nullptr);
   EXPECT_STREQ(r.status, "Unexpected call to mdlCheckParameters");
 }

@@ -11,11 +11,6 @@ namespace {
 
 typedef std::vector<double> V;
 
-std::string wrongCount(int passed, int expected) {
-  return "Wrong number of input arguments passed to S-function PLG-file.\n" + std::to_string(passed) +
-         " input arguments were passed in when expecting " + std::to_string(expected) + " input arguments.\n";
-}
-
 Block packer(double n, double b, double order) { return Block("packframe", {num(n), num(b), num(order)}); }
 Block unpacker(double b, double order) { return Block("unpackframe", {num(b), num(order)}); }
 
@@ -39,7 +34,7 @@ TEST(Packframe, Digits) {
   EXPECT_EQ(pack(3, 10, 1, 321), (V{3, 2, 1}));
   for (double b : {0.0, 1.0, -3.0}) EXPECT_EQ(pack(3, b, 0, 6), (V{0, 1, 1})) << b;
   // Non-positive inputs, NaN and values outside the int range: all zeros.
-  for (double v : {0.0, -4.0, double(NAN), 3e9}) EXPECT_EQ(pack(3, 2, 0, v), (V{0, 0, 0})) << v;
+  for (double v : {0.0, -4.0, static_cast<double>(NAN), 3e9}) EXPECT_EQ(pack(3, 2, 0, v), (V{0, 0, 0})) << v;
 }
 
 TEST(Unpackframe, Digits) {
@@ -89,15 +84,15 @@ TEST(Packframe, RoundTripsInSeveralBases) {
 TEST(Packframe, ParameterChecks) {
   // A command-line sizes call without parameters, or a wrong count.
   Block bare("packframe");
-  EXPECT_EQ(bare.inst().sizesCall(true).error, wrongCount(4, 7));
+  EXPECT_EQ(bare.inst().sizesCall(true).error, wrongCount(0, 3));
   Block ubare("unpackframe");
-  EXPECT_EQ(ubare.inst().sizesCall(true).error, wrongCount(4, 6));
-  EXPECT_EQ(Block("packframe", {num(3), num(2)}).sizesError(), wrongCount(6, 7));
+  EXPECT_EQ(ubare.inst().sizesCall(true).error, wrongCount(0, 2));
+  EXPECT_EQ(Block("packframe", {num(3), num(2)}).sizesError(), wrongCount(2, 3));
   EXPECT_EQ(Block("packframe", {empty(), num(2), num(0)}).sizesError(), "Number of digits must not be empty.");
   EXPECT_EQ(Block("packframe", {num(3), empty(0, 3), num(0)}).sizesError(), "Base must not be empty.");
   EXPECT_EQ(Block("packframe", {num(3), num(2), str("")}).sizesError(), "Order flag must not be empty.");
   EXPECT_EQ(Block("unpackframe", {empty(), num(0)}).sizesError(), "Base must not be empty.");
-  for (double n : {-1.0, double(NAN)})
+  for (double n : {-1.0, static_cast<double>(NAN)})
     EXPECT_EQ(packer(n, 2, 0).sizesError(), "Number of digits must not be negative.") << n;
   EXPECT_EQ(packer(0, 2, 0).sizes()[NumOutputs], 0);
   EXPECT_EQ(packer(4.8, 2, 0).sizes()[NumOutputs], 4);

@@ -32,11 +32,11 @@ struct Portagree : ::testing::Test {
   std::string sampleTime(int32_t p, double t, double offset) {
     inst().simInfo().PortArgTimes[0] = t;
     inst().simInfo().PortArgTimes[1] = offset;
-    return call(122, p);
+    return call(FlagSetInputPortSampleTime, p);
   }
   std::string complexity(int32_t p, int32_t c) {
     inst().simInfo().PortArgValue = c;
-    return call(120, p);
+    return call(FlagSetInputPortComplexSignal, p);
   }
   DimsInfo dims{-1, -1, nullptr, 0};
   int32_t dimValues[2] = {0, 0};
@@ -45,7 +45,7 @@ struct Portagree : ::testing::Test {
     dimValues[1] = cols;
     dims = DimsInfo{width, 2, dimValues, 0};
     inst().simInfo().PortArgDims = &dims;
-    return call(126, p);
+    return call(FlagSetInputPortDimensionInfo, p);
   }
 };
 
@@ -55,9 +55,9 @@ TEST_F(Portagree, SizesDeclareTwoOpenInputs) {
   EXPECT_EQ(s[NumInputs], 2);
   EXPECT_EQ(s[NumOutputs], 0);
   EXPECT_EQ(s[NumSampleTimes], -1);
-  EXPECT_EQ(s[OptionFlags], 0x2002000);  // the block's word with the framework's bit
-  EXPECT_EQ(s[VersionMarker], 5120229);
-  EXPECT_EQ(s[PortFlags], 3);
+  EXPECT_EQ(s[OptionFlags], OptionPortBlockBit | OptionSizesCallBit);  // the block's word, the framework's bit
+  EXPECT_EQ(s[VersionMarker], Level2VersionMarker);
+  EXPECT_EQ(s[PortFlags], PortFlagDimsSetters | PortFlagCountsSet);
   ASSERT_EQ(inst().inputPortCount(), 2);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(frame(i), FrameUnsettled);
@@ -66,14 +66,14 @@ TEST_F(Portagree, SizesDeclareTwoOpenInputs) {
     EXPECT_EQ(port(i).PortOffsetTime, 0.0);
     EXPECT_EQ(inst().portDims(i), std::make_pair(-1, -1));
   }
-  // Start: flag 101 sets the field at bits 11-12 of PortFlags to 1 and
+  // Start: the sample-time call sets the rate field of PortFlags to 1 and
   // leaves the other bits; no sample time is written.
   ctx().SizesVector[PortFlags] |= 0x1000 | 0x4000;
   harness::expectOk(inst().start());
-  EXPECT_EQ(ctx().SizesVector[PortFlags], 0x4000 | 0x800 | 3);
+  EXPECT_EQ(ctx().SizesVector[PortFlags], 0x4000 | PortFlagRateFieldOne | PortFlagDimsSetters | PortFlagCountsSet);
   EXPECT_EQ(inst().numSampleTimes(), 0);
-  EXPECT_EQ(call(104, -2), "");
-  EXPECT_EQ(call(107, 0), "");
+  EXPECT_EQ(call(FlagOutputs, OutputsTaskIndexRequest), "");
+  EXPECT_EQ(call(FlagTerminate, 0), "");
 }
 
 TEST_F(Portagree, CommandLineSizesDeclareThroughThePluginsOwnCounters) {
@@ -82,8 +82,8 @@ TEST_F(Portagree, CommandLineSizesDeclareThroughThePluginsOwnCounters) {
   const std::vector<double>& s = inst().sizes();
   EXPECT_EQ(s[NumInputs], 2);
   EXPECT_EQ(s[NumSampleTimes], -1);
-  EXPECT_EQ(s[OptionFlags], 0x2002000);
-  EXPECT_EQ(s[PortFlags], 2);  // counted, but no dimension-info setters installed
+  EXPECT_EQ(s[OptionFlags], OptionPortBlockBit | OptionSizesCallBit);
+  EXPECT_EQ(s[PortFlags], PortFlagCountsSet);  // no dimension-info setters installed
   EXPECT_EQ(axPendingCallocs(), 0u);
 }
 
@@ -91,7 +91,10 @@ TEST_F(Portagree, AParameterLeavesEverythingButTheCountUndeclared) {
   b.param(num(1));
   std::vector<double> s = b.sizes();
   for (int i = 0; i < SizesVectorLength; ++i) {
-    double want = i == VersionMarker ? 5120229 : i == OptionFlags ? 0x2000 : i == PortFlags ? 1 : 0;
+    double want = i == VersionMarker ? Level2VersionMarker
+                  : i == OptionFlags ? OptionSizesCallBit
+                  : i == PortFlags   ? PortFlagDimsSetters
+                                     : 0;
     EXPECT_EQ(s[i], want) << "entry " << i;
   }
   EXPECT_EQ(inst().inputPortCount(), 0);
@@ -106,7 +109,7 @@ TEST_F(Portagree, HostRefusingDimensionsStopsTheDeclaration) {
   std::vector<double> s = b.sizes();
   EXPECT_EQ(s[NumInputs], 2);  // the ports were counted before
   EXPECT_EQ(s[NumSampleTimes], 0);
-  EXPECT_EQ(s[OptionFlags], 0x2000);
+  EXPECT_EQ(s[OptionFlags], OptionSizesCallBit);
   for (int i = 0; i < 2; ++i) {  // nothing settled by the block
     EXPECT_EQ(frame(i), 0);
     EXPECT_EQ(port(i).Complexity, 0);
@@ -197,16 +200,17 @@ TEST_F(Portagree, ComplexityIsStoredEvenWhenItConflicts) {
 
 TEST_F(Portagree, FlagTableOfTheLevel2Block) {
   b.sizes();
-  for (double f : {102.0, 105.0, 106.0}) EXPECT_EQ(call(f, 0), "Invalid flag encountered in kivrel");
-  // The input width slot holds the dimension setter: 126 reaches it, 115
-  // does not.
-  EXPECT_EQ(call(115, 0), "Unexpected call to mdlSetInputPortWidth");
-  EXPECT_EQ(call(127, 0), "Unexpected call to mdlSetOutputPortDimensionInfo");
-  EXPECT_EQ(call(121, 0), "Unexpected call to mdlSetOutputPortComplexSignal");
-  EXPECT_EQ(call(113, 0), "Unexpected call to mdlSetInputPortDataType");
-  EXPECT_EQ(call(128, 0), "Unexpected call to mdlSetInputPortFrameData");
+  for (double f : {FlagInitializeConditions, FlagUpdate, FlagDerivatives})
+    EXPECT_EQ(call(f, 0), "Invalid flag encountered in kivrel");
+  // The input width slot holds the dimension setter: the dimension-info flag
+  // reaches it, the width flag does not.
+  EXPECT_EQ(call(FlagSetInputPortWidth, 0), "Unexpected call to mdlSetInputPortWidth");
+  EXPECT_EQ(call(FlagSetOutputPortDimensionInfo, 0), "Unexpected call to mdlSetOutputPortDimensionInfo");
+  EXPECT_EQ(call(FlagSetOutputPortComplexSignal, 0), "Unexpected call to mdlSetOutputPortComplexSignal");
+  EXPECT_EQ(call(FlagSetInputPortDataType, 0), "Unexpected call to mdlSetInputPortDataType");
+  EXPECT_EQ(call(FlagSetInputPortFrameData, 0), "Unexpected call to mdlSetInputPortFrameData");
   inst().simInfo().PortArgTimes[0] = 3.0;
-  EXPECT_EQ(call(123, 0), "");  // the output sample time is accepted and ignored
+  EXPECT_EQ(call(FlagSetOutputPortSampleTime, 0), "");  // the output sample time is accepted and ignored
   EXPECT_EQ(port(0).PortSampleTime, -1.0);
 }
 
@@ -294,7 +298,7 @@ TEST_F(OwnHost, PendingErrorDeclaresNoPorts) {
   std::vector<double> s = sizes();
   EXPECT_EQ(counts, 0);
   EXPECT_EQ(s[NumInputs], 0);
-  EXPECT_EQ(s[OptionFlags], 0x2000);
+  EXPECT_EQ(s[OptionFlags], OptionSizesCallBit);
   EXPECT_STREQ(root.ErrorStatus, "earlier");
 }
 
@@ -313,7 +317,7 @@ TEST_F(OwnHost, RefusedCounterOrPort1DimensionsStopMidway) {
   EXPECT_EQ(ports[1].Complexity, 5);  // port 1 and the rest were not
   EXPECT_EQ(ports[0].PortSampleTime, 0.0);
   EXPECT_EQ(s[NumSampleTimes], 0);
-  EXPECT_EQ(s[OptionFlags], 0x2000);
+  EXPECT_EQ(s[OptionFlags], OptionSizesCallBit);
 }
 
 }  // namespace
