@@ -4,7 +4,7 @@
 //   host/run/MODEL    Simulation::run on bench/MODEL.toml, nothing logged;
 //                     counters: plug-in calls per second, allocations made
 //                     during the run, growth of the resident memory (KiB)
-//   host/bare/MODEL   flags 104 and 105 of every block at every step, straight
+//   host/bare/MODEL   mdlOutputs and mdlUpdate of every block at every step, straight
 //                     through plgFunction with prepared arguments (the models'
 //                     blocks all hit at every step), the time written first;
 //                     the inputs are never copied, so every block computes on
@@ -132,7 +132,7 @@ void hostBare(benchmark::State& state, const std::string& name, Bare kind) {
   for (int b : sim.order())
     if (Instance* inst = sim.instance(b)) {
       inst->setHit(true);
-      inst->setStepKind(1);
+      inst->setStepKind(MajorTimeStep);
       Call call{inst->plugin().function(), &inst->context(), {}};
       double* to = inst->u();
       for (const auto& entry : m.blocks[static_cast<size_t>(b)].inputs)
@@ -150,8 +150,8 @@ void hostBare(benchmark::State& state, const std::string& name, Bare kind) {
   axArray* t = axCreateDoubleMatrix(1, 1, 0);
   axArray* f104 = axCreateDoubleMatrix(1, 1, 0);
   axArray* f105 = axCreateDoubleMatrix(1, 1, 0);
-  axGetPr(f104)[0] = 104;
-  axGetPr(f105)[0] = 105;
+  axGetPr(f104)[0] = FlagOutputs;
+  axGetPr(f105)[0] = FlagUpdate;
   const axArray* outputs[4] = {t, empty, empty, f104};
   const axArray* updates[4] = {t, empty, empty, f105};
   uint64_t calls = 0;
