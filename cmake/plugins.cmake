@@ -34,7 +34,9 @@ function(kivrel_plugin name)
   add_library(${name} MODULE ${unit} ${KIVREL_FRAMEWORK_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/framework ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE KIVREL_BLOCK_NAME="${name}")
-  target_compile_options(${name} PRIVATE ${KIVREL_WARNINGS} -fvisibility=hidden -fvisibility-inlines-hidden)
+  # -fno-plt: a call into libax (every parameter read) goes through the GOT
+  # entry bound at load time rather than through a PLT stub.
+  target_compile_options(${name} PRIVATE ${KIVREL_WARNINGS} -fvisibility=hidden -fvisibility-inlines-hidden -fno-plt)
   target_link_libraries(${name} PRIVATE ax plg)
   target_link_options(${name} PRIVATE
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/framework/plugin.map
