@@ -35,11 +35,11 @@
 #include "input.h"
 #include "instance.h"
 #include "plugins.h"
+#include "scratch.h"
 
 namespace {
 
 std::shared_ptr<blocksim::Plugin> plugin;
-std::string scratch;
 bool tracing = false;
 
 // Largest vector the target lets a block have: the host would allocate up to
@@ -51,20 +51,6 @@ const int kMaxOperations = 512;
 // may take milliseconds per element and call). A single call that does not
 // end is still reported by the fuzzer's timeout.
 const double kRunBudgetSeconds = 3.0;
-
-void removeScratchFiles() {
-  DIR* d = opendir(".");
-  if (d == nullptr) return;
-  while (dirent* e = readdir(d)) {
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) unlink(e->d_name);
-  }
-  closedir(d);
-}
-
-void removeScratch() {
-  removeScratchFiles();
-  if (!scratch.empty() && chdir("/") == 0) rmdir(scratch.c_str());
-}
 
 [[noreturn]] void fault(const std::string& what) {
   fprintf(stderr, "fuzz: %s: %s\n", plugin ? plugin->name().c_str() : "?", what.c_str());
@@ -120,24 +106,6 @@ void traceCall(blocksim::Instance& in, const char* what, const blocksim::CallRes
 
 // The files the block wrote in the working folder, in name order: name,
 // length and an FNV-1a hash of the bytes.
-void traceFiles() {
-  DIR* d = opendir(".");
-  if (d == nullptr) return;
-  std::vector<std::string> names;
-  while (dirent* e = readdir(d))
-    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-  closedir(d);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    FILE* f = fopen(name.c_str(), "rb");
-    uint64_t hash = 14695981039346656037ull;
-    size_t length = 0;
-    for (int c; f != nullptr && (c = fgetc(f)) != EOF; ++length) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
-    if (f != nullptr) fclose(f);
-    printf("file %s %zu %016llx\n", name.c_str(), length, static_cast<unsigned long long>(hash));
-  }
-}
-
 // ---------------------------------------------------------------------------
 
 // A call's result: false when the run must end (the block failed or left an
@@ -273,13 +241,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   // The file writer creates files named by its parameter: work in a folder
   // of our own, emptied after every input.
-  char tmpl[] = "/tmp/kivrel-fuzz-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr || chdir(tmpl) != 0) {
-    perror("fuzz: scratch folder");
-    exit(2);
-  }
-  scratch = tmpl;
-  atexit(removeScratch);
+  fuzz::enterScratch();
   tracing = fuzz::tracing();
   return 0;
 }
@@ -288,9 +250,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Reader r(data, size);
   run(r);
   if (tracing) {
-    traceFiles();
+    fuzz::traceFiles();
     fflush(stdout);
   }
-  removeScratchFiles();
+  fuzz::removeScratchFiles();
   return 0;
 }

@@ -87,6 +87,14 @@ int32_t refWidth(const SignalRef& r, const std::vector<int32_t>& outWidth) {
   return r.whole ? w : static_cast<int32_t>(r.end - r.begin);
 }
 
+bool refFits(const Model& model, const SignalRef& r, const std::vector<int32_t>& outWidth, GraphMistake& mistake) {
+  const int32_t srcWidth = outWidth[static_cast<size_t>(r.source)];
+  if (r.whole || r.end <= srcWidth) return true;
+  mistake = {r.line, "'" + r.text + "' reaches beyond the " + std::to_string(srcWidth) + " output(s) of '" +
+                         model.blocks[static_cast<size_t>(r.source)].name + "'"};
+  return false;
+}
+
 int settleWidths(const Model& model, const std::vector<int>& order, std::vector<int32_t>& outWidth,
                  std::vector<bool>& settled, const SettleFn& settle, GraphMistake& mistake) {
   bool changed = true;
@@ -106,11 +114,7 @@ int settleWidths(const Model& model, const std::vector<int>& order, std::vector<
             known = false;
             break;
           }
-          if (!r.whole && r.end > srcWidth) {
-            mistake = {r.line, "'" + r.text + "' reaches beyond the " + std::to_string(srcWidth) + " output(s) of '" +
-                                   model.blocks[static_cast<size_t>(r.source)].name + "'"};
-            return ExitMistake;
-          }
+          if (!refFits(model, r, outWidth, mistake)) return ExitMistake;
           w += refWidth(r, outWidth);
         }
         if (!known) break;

@@ -52,6 +52,9 @@ int settleWidths(const Model& model, const std::vector<int>& order, std::vector<
 
 // The width a reference takes of its block's outputs (-1 while unknown).
 int32_t refWidth(const SignalRef& r, const std::vector<int32_t>& outWidth);
+// Whether a reference stays within its block's settled outputs; false with
+// the mistake otherwise.
+bool refFits(const Model& model, const SignalRef& r, const std::vector<int32_t>& outWidth, GraphMistake& mistake);
 
 // How a sample time of a block is hit.
 struct Task {

@@ -160,8 +160,8 @@ Instance::Instance(std::shared_ptr<Plugin> plugin, const std::string& blockPath)
   ctx_.HostOwned0 = this;  // how the host's port services find the instance
   ctx_.RootContext = &ctx_;
   ctx_.SimInfo = &sim_;
-  sim_.RunMode = 2;
-  sim_.StepKind = 1;
+  sim_.RunMode = RunModeNameCheck;
+  sim_.StepKind = MajorTimeStep;
   sim_.TimePtr = &time_;
   argT_.reset(scalar(0.0));
   argX_.reset(axCreateDoubleMatrix(0, 0, 0));
@@ -390,9 +390,9 @@ CallResult Instance::start() {
   sim_.SampleHitFlags = static_cast<int32_t*>(hitFlags_.data());
   started_ = true;
   terminated_ = false;
-  CallResult r = direct(101);
+  CallResult r = direct(FlagInitializeSampleTimes);
   if (!r.ok() || two) return r;
-  return direct(102);
+  return direct(FlagInitializeConditions);
 }
 
 CallResult Instance::direct(double flag) {
@@ -408,7 +408,7 @@ CallResult Instance::terminate() {
   terminated_ = true;
   const bool every = checkGuardsEveryCall_;
   checkGuardsEveryCall_ = true;
-  CallResult r = direct(107);
+  CallResult r = direct(FlagTerminate);
   checkGuardsEveryCall_ = every;
   return r;
 }
@@ -420,7 +420,7 @@ int32_t Instance::countInputPorts(void* ctx, int32_t count) {
   if (count < 0) return 0;
   if (count > 1024) return 0;  // more ports than a block can sensibly have
   self->ctx_.SizesVector[NumInputs] = count;
-  self->ctx_.SizesVector[PortFlags] |= 2;
+  self->ctx_.SizesVector[PortFlags] |= PortFlagCountsSet;
   // Zero-filled records: what a port shows after the sizes call is what the
   // block itself settled there.
   self->inputPorts_.assign(static_cast<size_t>(count), InputPortRecord{});
@@ -433,7 +433,7 @@ int32_t Instance::countOutputPorts(void* ctx, int32_t count) {
   Instance* self = static_cast<Instance*>(ctx);
   if (count < 0 || count > 1024) return 0;
   self->ctx_.SizesVector[NumOutputs] = count;
-  self->ctx_.SizesVector[PortFlags] |= 2;
+  self->ctx_.SizesVector[PortFlags] |= PortFlagCountsSet;
   self->outputPorts_.assign(static_cast<size_t>(count), OutputPortRecord{});
   self->ctx_.OutputPorts = self->outputPorts_.empty() ? nullptr : self->outputPorts_.data();
   return 1;

@@ -112,8 +112,9 @@ class Instance {
   // host refuses them (naming the entry).
   std::string checkCounts() const;
 
-  // Allocates the vectors to the settled sizes and calls flags 101 and (level
-  // 1) 102. Returns the first failing call's result.
+  // Allocates the vectors to the settled sizes and calls
+  // mdlInitializeSampleTimes and (level 1) mdlInitializeConditions. Returns
+  // the first failing call's result.
   CallResult start();
   bool started() const { return started_; }
   // Started and not terminated since: a block that holds something (an open
@@ -124,10 +125,10 @@ class Instance {
 
   // A direct call with the flag value as given.
   CallResult direct(double flag);
-  CallResult outputs() { return direct(104); }
-  CallResult update() { return direct(105); }
-  CallResult derivatives() { return direct(106); }
-  // mdlTerminate (flag 107), checking the guards. An instance discarded while
+  CallResult outputs() { return direct(FlagOutputs); }
+  CallResult update() { return direct(FlagUpdate); }
+  CallResult derivatives() { return direct(FlagDerivatives); }
+  // mdlTerminate, checking the guards. An instance discarded while
   // it needs one gets it from its destructor (its messages then go nowhere:
   // whoever can report them terminates first).
   CallResult terminate();

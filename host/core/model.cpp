@@ -126,14 +126,17 @@ std::string outsideRunFolder(const std::string& name) {
 }
 
 // Opens a file only when it is a regular file, without waiting on a pipe;
-// returns why not, or "".
-std::string openRegularFile(const std::string& path, std::ifstream& in) {
+// returns why not, or "". With withSize, a file that tells no size is
+// refused too: a data file has at least one row, and the files of /proc
+// (/proc/kmsg, which waits for the kernel's messages, among them) say 0.
+std::string openRegularFile(const std::string& path, std::ifstream& in, bool withSize = false) {
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return strerror(errno);
   struct stat st;
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   close(fd);
   if (!regular) return "not a regular file";
+  if (withSize && st.st_size == 0) return "it is empty";
   in.open(path, std::ios::binary);
   if (!in) return "cannot open it";
   return std::string();
@@ -471,7 +474,7 @@ class Reader {
   void readDataFile(const std::string& file, int modelLine, SourceSpec& s) {
     s.path = file;
     std::ifstream in;
-    std::string why = openRegularFile(file, in);
+    std::string why = openRegularFile(file, in, true);
     if (!why.empty()) {
       mistake(modelLine, "cannot read the data file " + file + ": " + why);
       return;
@@ -690,9 +693,7 @@ bool readModelText(const std::string& text, const std::string& path, const ReadO
   size_t bad = 0;
   if (!tomlTextIsSafe(text, bad)) {
     const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n'));
-    mistakes.push_back(model.where(line) +
-                       "a character other than ASCII outside a string or comment, or right after a backslash in a "
-                       "\"\"\" string");
+    mistakes.push_back(model.where(line) + kTomlTextRefused);
     return false;
   }
   toml::table doc;

@@ -142,7 +142,7 @@ bool applySets(toml::table& doc, const std::vector<std::string>& sets, int first
     }
     size_t offset;
     if (!tomlTextIsSafe(value, offset)) {
-      mistakes.push_back("--set " + text + ": a character other than ASCII outside a string");
+      mistakes.push_back("--set " + text + ": " + kTomlTextRefused);
       continue;
     }
     // Parsed on the line this --set stands for, after the model's own lines.

@@ -156,6 +156,9 @@ int Simulation::prepare() {
       mistake);
   if (rc == ExitMistake && !mistake.what.empty()) return graphMistake(mistake);
   if (rc != ExitOk) return rc;
+  // The logged signals, as the inputs, stay within the outputs they name.
+  for (const SignalRef& r : model_.signals)
+    if (!refFits(model_, r, outWidth_, mistake)) return graphMistake(mistake);
   if ((rc = checkMemory()) != ExitOk) return rc;
   if ((rc = startAll()) != ExitOk) return rc;
   buildSchedule();
@@ -351,7 +354,7 @@ int Simulation::negotiatePorts(Node& node) {
     node.dims = DimsInfo{node.dimsValue, 1, &node.dimsValue, 0};
     si.PortArgDims = &node.dims;
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(126);
+    CallResult r = inst.direct(FlagSetInputPortDimensionInfo);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
@@ -364,14 +367,14 @@ int Simulation::negotiatePorts(Node& node) {
     si.PortArgTimes[0] = period;
     si.PortArgTimes[1] = offset;
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(122);
+    CallResult r = inst.direct(FlagSetInputPortSampleTime);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
   for (int32_t p = 0; p < ports; ++p) {
     si.PortArgValue = 0;  // real
     ctx.SizesVector[ExchangeArg] = p;
-    CallResult r = inst.direct(120);
+    CallResult r = inst.direct(FlagSetInputPortComplexSignal);
     if (!r.ok()) return blockFailure(node, r);
     warnings(node, r);
   }
@@ -404,7 +407,11 @@ int Simulation::checkMemory() {
                                                " MiB, more than is left of " + budget.describe());
   }
   uint64_t values = 1;
-  for (const CsvColumns& c : logColumns()) values += c.count;
+  if (model_.signalsGiven) {
+    for (const SignalRef& r : model_.signals) values += static_cast<uint64_t>(std::max(refWidth(r, outWidth_), 0));
+  } else {
+    for (int32_t w : outWidth_) values += static_cast<uint64_t>(std::max(w, 0));
+  }
   const uint64_t rowBytes = values * 25;
   if (!budget.take(rowBytes))
     return modelMistake(model_.signalsGiven ? model_.signalsLine : 1,

@@ -361,7 +361,7 @@ class StepSession {
   }
 
   bool stepKind(const std::string& command, const std::string&, int&) {
-    inst_->setStepKind(command == "major" ? 1 : 0);
+    inst_->setStepKind(command == "major" ? MajorTimeStep : 0);
     return true;
   }
 
@@ -385,15 +385,17 @@ class StepSession {
 
   bool call(const std::string& command, const std::string&, int& status) {
     if (command == "terminate") return report(inst_->terminate(), status);
-    const double flag = command == "outputs" ? 104 : command == "update" ? 105 : 106;
+    const double flag = command == "outputs" ? FlagOutputs : command == "update" ? FlagUpdate : FlagDerivatives;
     return report(inst_->direct(flag), status);
   }
 
   bool flag(const std::string&, const std::string& rest, int& status) {
     double f;
     if (!scalarValue(rest, f)) return mistake("flag needs a number", status);
-    // Flags 101 to 108 reach callbacks that use the vectors start allocates.
-    if (!inst_->started() && f >= 101 && f < 109) return mistake("flag " + rest + " before start", status);
+    // The flags of the callbacks up to mdlZeroCrossings use the vectors
+    // start allocates.
+    if (!inst_->started() && f >= static_cast<double>(FlagInitializeSampleTimes) &&
+        f < static_cast<double>(FlagZeroCrossings + 1)) return mistake("flag " + rest + " before start", status);
     return report(inst_->direct(f), status);
   }
 

@@ -1,5 +1,7 @@
 #include "values_toml.h"
 
+#include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -178,7 +180,11 @@ toml::table parseToml(std::string_view text, std::string_view path) {
       parserRunning = false;
     }
   } running;
-  return toml::parse(text, path);
+  // No byte outside ASCII reaches the parser: where it would classify one
+  // (asking whether it is blank) it runs into __builtin_unreachable() for
+  // many of them. Written as an escape, a character keeps its meaning in a
+  // double-quoted string; anywhere else the guard above refuses it before.
+  return toml::parse(escapeNonAscii(std::string(text)), path);
 }
 
 bool tomlParserRunning() { return parserRunning; }
@@ -200,6 +206,31 @@ uint64_t tomlValueBytes(const toml::node& value) {
   return arrayBytes(0);
 }
 
+namespace {
+
+// The length of the UTF-8 sequence at text[i] and its code point; 0 when
+// the bytes there are no valid sequence.
+size_t utf8Sequence(const std::string& text, size_t i, uint32_t& cp) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  cp = n == 1 ? c : c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    const unsigned char d = static_cast<unsigned char>(text[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+}  // namespace
+
+const char kTomlTextRefused[] =
+    "a character other than ASCII (or not UTF-8) outside a double-quoted string or a comment, or right after a "
+    "backslash";
+
 bool tomlTextIsSafe(const std::string& text, size_t& offset) {
   enum { Plain, Comment, Basic, Literal, MultiBasic, MultiLiteral } state = Plain;
   // The whole run of quotes that closes a multi-line string (up to two of
@@ -209,12 +240,20 @@ bool tomlTextIsSafe(const std::string& text, size_t& offset) {
   };
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      // Only in a double-quoted string or a comment, as valid UTF-8, and not
+      // right after a backslash (checked at the backslash below).
+      uint32_t cp;
+      const size_t n = utf8Sequence(text, i, cp);
+      if (n == 0 || (state != Comment && state != Basic && state != MultiBasic)) {
+        offset = i;
+        return false;
+      }
+      i += n - 1;
+      continue;
+    }
     switch (state) {
       case Plain:
-        if (c >= 0x80) {
-          offset = i;
-          return false;
-        }
         if (c == '#') {
           state = Comment;
         } else if (c == '"' || c == '\'') {
@@ -230,37 +269,25 @@ bool tomlTextIsSafe(const std::string& text, size_t& offset) {
         if (c == '\n') state = Plain;
         break;
       case Basic:
-        if (c == '\\') ++i;
-        else if (c == '"' || c == '\n') state = Plain;
+      case MultiBasic:
+        if (c == '\\') {
+          // An escape takes the next character with it (so that \" does not
+          // close the string); one outside ASCII is no escape.
+          if (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            offset = i + 1;
+            return false;
+          }
+          ++i;
+        } else if (state == Basic ? (c == '"' || c == '\n') : text.compare(i, 3, "\"\"\"") == 0) {
+          if (state == MultiBasic) closeRun(i, '"');
+          state = Plain;
+        }
         break;
       case Literal:
         if (c == '\'' || c == '\n') state = Plain;
         break;
-      case MultiBasic:
-        if (c == '\\') {
-          // The parser asks whether what follows a backslash is blank: a
-          // line-ending backslash skips blanks and line ends up to the next
-          // character, and each of those characters is classified too. The
-          // first one that is not ASCII must not reach it.
-          size_t j = i + 1;
-          while (j < text.size() && (text[j] == ' ' || text[j] == '\t')) ++j;
-          if (j < text.size() && (text[j] == '\n' || text[j] == '\r'))
-            while (j < text.size() && (text[j] == ' ' || text[j] == '\t' || text[j] == '\n' || text[j] == '\r')) ++j;
-          if (j < text.size() && static_cast<unsigned char>(text[j]) >= 0x80) {
-            offset = j;
-            return false;
-          }
-          // A plain escape takes the next character with it (so that \" does
-          // not close the string); after skipped blanks the scan goes on at
-          // the first character that is not blank.
-          i = j == i + 1 ? j : j - 1;
-        } else if (text.compare(i, 3, "\"\"\"") == 0) {
-          closeRun(i, '"');
-          state = Plain;
-        }
-        break;
       case MultiLiteral:
-        if (text.compare(i, 3, "'''") == 0) {
+        if (text.compare(i, 3, "\'\'\'") == 0) {
           closeRun(i, '\'');
           state = Plain;
         }
@@ -270,10 +297,31 @@ bool tomlTextIsSafe(const std::string& text, size_t& offset) {
   return true;
 }
 
+std::string escapeNonAscii(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp;
+    const size_t n = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : utf8Sequence(text, i, cp);
+    if (n == 1) {
+      out += text[i];
+      continue;
+    }
+    char buf[16];
+    if (n == 0)
+      snprintf(buf, sizeof buf, "\\uFFFD");  // no valid character: the parser refuses or reads U+FFFD
+    else
+      snprintf(buf, sizeof buf, cp < 0x10000 ? "\\u%04X" : "\\U%08X", static_cast<unsigned>(cp));
+    out += buf;
+    if (n > 1) i += n - 1;
+  }
+  return out;
+}
+
 axArray* arrayFromText(const std::string& text, std::string& err, MemoryBudget* budget) {
   size_t offset;
   if (!tomlTextIsSafe(text, offset)) {
-    err = "bad value '" + text + "': a character other than ASCII outside a string or comment, or right after a backslash in a \"\"\" string";
+    err = "bad value '" + text + "': " + kTomlTextRefused;
     return nullptr;
   }
   toml::table doc;

@@ -18,14 +18,19 @@ namespace blocksim {
 // With a budget, the array's memory is counted against it first: a value
 // that does not fit is refused (null, err saying so) before it is made.
 axArray* arrayFromText(const std::string& text, std::string& err, MemoryBudget* budget = nullptr);
-// Whether TOML text may be handed to the parser. The parser in use (toml++
-// 3.3) reaches __builtin_unreachable() when it asks whether a character
-// outside the ASCII range is blank (U+00A1 to U+0499, U+2C5E to U+3057 and
-// U+FB26 to U+FEFE do it). It asks outside strings and comments, and inside a
-// multi-line basic string right after a backslash (also after the blanks and
-// line ends a line-ending backslash skips). Such text is refused before it is
-// parsed; offset tells where the first such byte is.
+// Whether TOML text is fit for the parser: outside ASCII only valid UTF-8,
+// and only in double-quoted strings (not right after a backslash) and in
+// comments. The parser in use (toml++ 3.3) reaches __builtin_unreachable()
+// when it asks whether some characters outside ASCII are blank, which it
+// does wherever it scans a bare value or key; the text it is given has every
+// such character written as an escape (parseToml), which keeps its meaning
+// in a double-quoted string only. offset tells where the first refused byte
+// is.
 bool tomlTextIsSafe(const std::string& text, size_t& offset);
+// What the guard refuses, for messages.
+extern const char kTomlTextRefused[];
+// The text with every character outside ASCII written as a \u or \U escape.
+std::string escapeNonAscii(const std::string& text);
 // Reads one line (without its line feed) of at most maxBytes bytes: false at
 // the end of the input. A longer line sets tooLong and stops there (the
 // caller gives up on the input), so that no input — not even one without a

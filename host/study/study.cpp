@@ -187,7 +187,7 @@ class StudyReader {
     modelText_ = text;
     size_t bad = 0;
     if (!tomlTextIsSafe(text, bad)) {
-      mistakes_.push_back(s_.modelPath + ": a character other than ASCII outside a string or comment");
+      mistakes_.push_back(s_.modelPath + ": " + kTomlTextRefused);
       return false;
     }
     try {
@@ -599,7 +599,7 @@ bool readStudy(const std::string& path, Study& study, std::vector<std::string>& 
   size_t bad = 0;
   if (!tomlTextIsSafe(text, bad)) {
     const int line = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad), '\n'));
-    mistakes.push_back(path + ":" + std::to_string(line) + ": a character other than ASCII outside a string or comment");
+    mistakes.push_back(path + ":" + std::to_string(line) + ": " + kTomlTextRefused);
     return false;
   }
   toml::table doc;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "run_support.h"
+#include "values.h"
 
 using namespace runtest;
 using blocksim::RunOptions;
@@ -37,7 +38,7 @@ TEST_F(ModelMistakes, TomlSyntaxAndUnknownKeys) {
   // before the parser sees them (some of them reach undefined behaviour in
   // it); inside a string they are fine.
   expectMistakes("stop_time = 1\nstep = 0.1 \xc2\xa1\n" + kProbe,
-                 {"2: a character other than ASCII outside a string or comment, or right after a backslash in a \"\"\" string"});
+                 {std::string("2: ") + blocksim::kTomlTextRefused});
   expectMistakes("stop_time = 1\nstep = 0.1\nsolvr = 'rk4'\n" + kProbe,
                  {"3: unknown key 'solvr' (stop_time, step, solver, block, output)"});
   expectMistakes("stop_time = 1\nstep = 0.1\n" + kProbe + "param = [1]\n",
@@ -115,13 +116,14 @@ TEST_F(ModelMistakes, SourceDataFiles) {
   write("short.csv", "0,1,2\n0.1,3\n");
   write("back.csv", "0.5,1\n0.1,2\n");
   // A line without end (as /dev/zero gives, in a regular file here) stops at
-  // the bound; a folder, a pipe and a device are not read at all (a pipe
-  // would keep the run waiting).
+  // the bound; a folder, a pipe, a device and a file that tells no size (as
+  // /proc's do) are not read at all (a pipe would keep the run waiting).
   std::ofstream(path("long.csv")) << std::string(blocksim::kMaxLineBytes + 1, '0');
   std::filesystem::create_directory(path("folder.csv"));
   ASSERT_EQ(mkfifo(path("fifo.csv").c_str(), 0600), 0);
   std::string model = "step = 0.1\n";
-  for (const char* f : {"bad", "short", "back", "none", "long", "folder", "fifo"})
+  write("empty.csv", "");
+  for (const char* f : {"bad", "short", "back", "none", "long", "folder", "fifo", "empty"})
     model += std::string("[[block]]\nname = '") + f + "'\nsource = 'file'\npath = '" + f + ".csv'\n";
   model += "[[block]]\nname = 'zero'\nsource = 'file'\npath = '/dev/zero'\n";
   expectMistakes(model, {path("bad.csv") + ":3: 'x' is no number",
@@ -131,7 +133,8 @@ TEST_F(ModelMistakes, SourceDataFiles) {
                          path("long.csv") + ":1: the line is longer than 16 MiB",
                          "25: cannot read the data file " + dir_ + "/folder.csv: not a regular file",
                          "29: cannot read the data file " + dir_ + "/fifo.csv: not a regular file",
-                         "33: cannot read the data file /dev/zero: not a regular file"});
+                         "33: cannot read the data file " + dir_ + "/empty.csv: it is empty",
+                         "37: cannot read the data file /dev/zero: not a regular file"});
 }
 
 // What a model may ask the host to hold is bounded: a block's parameters,

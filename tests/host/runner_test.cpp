@@ -86,6 +86,10 @@ TEST_F(Runner, ReportsWidthMistakesWithTheirLines) {
   r = run(head + probe("p", "[-1, -1, 1, 0]", 0, "\"q[2]\"") + probe("q", "[0, 2, 0, 0]", 3));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "blocksim: " + path("m.toml") + ":13: 'q[2]' reaches beyond the 2 output(s) of 'q'\n");
+  // Likewise a logged signal (it would read past the block's outputs).
+  r = run(head + probe("q", "[0, 2, 0, 0]", 3) + "[output]\nsignals = [\"c\", \"q[1:3]\"]\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "blocksim: " + path("m.toml") + ":15: 'q[1:3]' reaches beyond the 2 output(s) of 'q'\n");
   // Widths that only follow from each other.
   r = run(head + probe("a", "[-1, -1, 1, 0]", 4, "\"d\"") + probe("d", "[-1, -1, 0, 0]", 2, "\"a\""));
   EXPECT_EQ(r.status, 2);
