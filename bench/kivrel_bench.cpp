@@ -478,11 +478,13 @@ void floorUnpackframe(FloorData& d, int W, int64_t) {
 
 // gentaps, table form (m = 2, k = 1, n = 2, 8 rows): the table expanded into
 // the integer work (next states, output words and their bits), then the row
-// of the state and input bit.
+// of the state and input bit. The sizes are read from the matrix, as the
+// block reads them, so that the loops are not unrolled for constants.
 void floorGentaps(FloorData& d, int, int64_t) {
-  const int rows = 8, m = 2, n = 2;
-  const double* next = d.p.data() + 2;   // column 0 from row 2
-  const double* word = d.p.data() + 12;  // column 1 from row 2
+  const int height = static_cast<int>(d.p.size()) / 2;  // two columns
+  const int rows = height - 2, m = truncInt(d.p[1]), n = truncInt(d.p[static_cast<size_t>(height)]);
+  const double* next = d.p.data() + 2;           // column 0 from row 2
+  const double* word = d.p.data() + height + 2;  // column 1 from row 2
   int32_t* iw = d.s.data();
   for (int r = 0; r < rows; ++r) {
     iw[r] = truncInt(next[r]);
@@ -501,8 +503,9 @@ void floorGentaps(FloorData& d, int, int64_t) {
 
 void floorGentapsUpdate(FloorData& d, int, int64_t) {
   const double* next = d.p.data() + 2;
+  const int m = truncInt(d.p[1]);
   if (d.u[1] < 0.2) return;
-  const int32_t r = truncInt(d.r[0]) + 4 * truncInt(d.u[0]);
+  const int32_t r = truncInt(d.r[0]) + (1 << m) * truncInt(d.u[0]);
   d.r[0] = next[r];
 }
 
