@@ -25,10 +25,18 @@ function(kivrel_plugin name)
   if(ARG_TEST)
     set(output_dir ${KIVREL_TEST_PLUGIN_DIR})
   endif()
-  add_library(${name} MODULE ${source} ${KIVREL_FRAMEWORK_SOURCES} ${PROJECT_SOURCE_DIR}/framework/level${level}.cpp)
+  # The block and its level's dispatch in one translation unit, so that the
+  # entry point calls the block's callbacks directly (or inlines them)
+  # instead of through its table.
+  set(unit ${CMAKE_CURRENT_BINARY_DIR}/${name}_plugin.cpp)
+  file(GENERATE OUTPUT ${unit}
+       CONTENT "#include \"${source}\"\n#include \"${PROJECT_SOURCE_DIR}/framework/level${level}.cpp\"\n")
+  add_library(${name} MODULE ${unit} ${KIVREL_FRAMEWORK_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/framework ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE KIVREL_BLOCK_NAME="${name}")
-  target_compile_options(${name} PRIVATE ${KIVREL_WARNINGS} -fvisibility=hidden -fvisibility-inlines-hidden)
+  # -fno-plt: a call into libax (every parameter read) goes through the GOT
+  # entry bound at load time rather than through a PLT stub.
+  target_compile_options(${name} PRIVATE ${KIVREL_WARNINGS} -fvisibility=hidden -fvisibility-inlines-hidden -fno-plt)
   target_link_libraries(${name} PRIVATE ax plg)
   target_link_options(${name} PRIVATE
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/framework/plugin.map

@@ -75,8 +75,17 @@ void gateway::completeOwnContext(BlockContext*) {}
 
 void gateway::initializeSizes(BlockContext* S) { kivrelBlock.mdlInitializeSizes(S); }
 
+// The outputs and update calls, made at every step, are tested first on the
+// flag as given: a flag equal to 104.0 or 105.0 truncates to the same case of
+// directCall, and every other flag (104.5 too) goes through the truncation.
 extern "C" void plgFunction(int nlhs, axArray* plhs[], int nrhs, const axArray* prhs[]) {
-  if (nlhs < 0) return directCall(reinterpret_cast<BlockContext*>(plhs[1]), truncInt(axGetPr(prhs[3])[0]));
-  gateway::sizesCall(nlhs, plhs, nrhs, prhs);
+  if (nlhs >= 0) return gateway::sizesCall(nlhs, plhs, nrhs, prhs);
+  BlockContext* S = reinterpret_cast<BlockContext*>(plhs[1]);
+  const double flag = axGetPr(prhs[3])[0];
+  const Level1Block& b = kivrelBlock;
+  if (flag == static_cast<double>(FlagOutputs))
+    return b.mdlOutputs(S->OutputVector, S->StateVector, S->InputVector, S, 0);
+  if (flag == static_cast<double>(FlagUpdate)) return b.mdlUpdate(S->StateVector, S->InputVector, S, 0);
+  directCall(S, truncInt(flag));
 }
 

@@ -33,17 +33,17 @@ const char kThresholdScalarMsg[] = "The threshold must be a scalar.";
 bool sameTime(double t, double edge) { return t > 0.0 && (t - edge) / t < kSameTimeTolerance; }
 
 // The buffer element at position p. Cyclic: p reduced modulo n into 0 .. n-1
-// for every sign of p (taken in 64 bits, so the most negative position has a
-// magnitude too). An empty buffer has no element to reduce into, so cyclic
-// mode gives 0.0 there, as a position outside the buffer does otherwise.
+// for every sign of p. An empty buffer has no element to reduce into, so
+// cyclic mode gives 0.0 there, as a position outside the buffer does
+// otherwise. A position inside the buffer needs no reduction, one past it a
+// 32-bit remainder; only a negative one takes the remainder in 64 bits (so
+// that the most negative position has a magnitude too).
 double pick(const double* buffer, int32_t n, int32_t p, bool cyclic) {
-  if (cyclic) {
-    if (n <= 0) return 0.0;
-    int64_t q = static_cast<int64_t>(p) % n;
-    if (q < 0) q += n;
-    return buffer[q];
-  }
-  return (p >= 0 && p < n) ? buffer[p] : 0.0;
+  if (p >= 0 && p < n) return buffer[p];
+  if (!cyclic || n <= 0) return 0.0;
+  if (p >= 0) return buffer[static_cast<uint32_t>(p) % static_cast<uint32_t>(n)];
+  const int64_t q = static_cast<int64_t>(p) % n;
+  return buffer[q < 0 ? q + n : q];
 }
 
 // OutputIndex is read again at every load; it must still have one element per

@@ -20,15 +20,16 @@ const char kThresholdScalarMsg[] = "Threshold must be a scalar.";
 // A table of no rows has no slot to select; it is refused rather than read.
 const char kNoRowsMsg[] = "Switch_Box must have at least one row.";
 
-// The parameter checks after K is known. The sizing call and every run-time
-// call make them, so that a parameter edited during the run can never lead
-// outside itself.
-void checkParams(BlockContext* S, int32_t K) {
+// The parameter checks after K is known; returns Switch_Box as checked. The
+// sizing call and every run-time call make them, so that a parameter edited
+// during the run can never lead outside itself.
+SwitchBox checkParams(BlockContext* S, int32_t K) {
   if (axGetNumberOfElements(blockParam(S, KeepValueParam)) != K) blockError("%s", kKeepValueSizeMsg);
   if (axGetNumberOfElements(blockParam(S, ThresholdParam)) != 1) blockError("%s", kThresholdScalarMsg);
   const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
   checkSwitchBoxColumns(box, K);
   if (box.rows < 1) blockError("%s", kNoRowsMsg);
+  return box;
 }
 
 void mdlInitializeSizes(BlockContext* S) {
@@ -52,18 +53,20 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   const int32_t w = S->SizesVector[NumInputs];
   const axArray* iniArray = blockParam(S, IniValueParam);
   checkIniValueUnchanged(iniArray, K);
-  checkParams(S, K);
-  const double* ini = axGetPr(iniArray);
-  const double* keep = axGetPr(blockParam(S, KeepValueParam));
+  const SwitchBox box = checkParams(S, K);
   const double thr = axGetPr(blockParam(S, ThresholdParam))[0];
-  const SwitchBox box = readSwitchBox(blockParam(S, SwitchBoxParam));
   const double t = blockTime(S);
   int32_t* iw = S->IWork;
 
-  if (t <= 0.0)
+  // Ini_Value and Keep_Value are looked up only at the calls that read them.
+  if (t <= 0.0) {
+    const double* ini = axGetPr(iniArray);
     for (int32_t i = 0; i < K; ++i) y[i] = ini[i];
+  }
 
   if (iw[kTriggerFlag] == 0 && u[w - 1] >= thr) {
+    const double* ini = axGetPr(iniArray);
+    const double* keep = axGetPr(blockParam(S, KeepValueParam));
     // A slot beyond the last row (the table lost rows during the run) wraps
     // to row 0 like the last one.
     int32_t s = iw[kSlot] + 1;

@@ -39,10 +39,13 @@ const double* delays(BlockContext* S, int32_t L) {
 
 // Register slot read by a delay d >= 1 (or negative), with 0 <= pos < m. A
 // delay larger than m, possible only when the delay vector was edited after
-// sizing, is clamped to m: the oldest value in the register. The sum is taken
-// in 64 bits so that the most negative delay cannot overflow.
+// sizing, is clamped to m: the oldest value in the register. For 1 <= d <= m,
+// (m + pos - d) mod m is pos - d, brought up by m when negative; a negative
+// delay takes the remainder in 64 bits, so that the most negative delay
+// cannot overflow.
 int32_t delayedSlot(int32_t m, int32_t pos, int32_t d) {
   if (d > m) d = m;
+  if (d >= 1) return pos >= d ? pos - d : pos - d + m;
   int64_t k = (static_cast<int64_t>(m) + pos - d) % m;
   if (k < 0) k += m;
   return static_cast<int32_t>(k);

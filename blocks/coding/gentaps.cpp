@@ -118,7 +118,10 @@ int32_t stateBitSlot(const Code& c, int32_t j, int32_t r) { return c.tableRows *
 int32_t outputBitSlot(const Code& c, int32_t j, int32_t r) { return c.tableRows * (2 + c.m + j) + r; }
 
 // Table expansion: the next-state and output-word columns, and their bits.
-void expandTable(BlockContext* S, const Code& c) {
+// The code is taken by value: the stores into IWork cannot change a copy of
+// its own, so its sizes stay in registers instead of being read again after
+// every store.
+void expandTable(BlockContext* S, const Code c) {
   int32_t* iw = S->IWork;
   for (int32_t r = 0; r < c.tableRows; ++r) {
     iw[nextStateSlot(c, r)] = truncInt(element(c, 2 + r, 0));

@@ -35,11 +35,13 @@ Params readParams(BlockContext* S) {
   if (nr != 1 && nr != 2) blockError("The reset time must be a scalar or a vector of length 2");
   if (ns != 1 && ns != 2) blockError("The sample time must be a scalar or a vector of length 2");
   if (axGetNumberOfElements(modulo) != 1) blockError("The modulo number must be a scalar value.");
+  const double* pr = axGetPr(reset);
+  const double* ps = axGetPr(sample);
   Params p;
-  p.Tr = axGetPr(reset)[0];
-  p.Toff = nr == 2 ? axGetPr(reset)[1] : 0.0;
-  p.Ts = axGetPr(sample)[0];
-  p.Tso = ns == 2 ? axGetPr(sample)[1] : 0.0;
+  p.Tr = pr[0];
+  p.Toff = nr == 2 ? pr[1] : 0.0;
+  p.Ts = ps[0];
+  p.Tso = ns == 2 ? ps[1] : 0.0;
   p.Mo = axGetPr(modulo)[0];
   if (!(p.Mo > 0.0)) blockError("The modulo number can be positive number only.");
   return p;
@@ -107,7 +109,7 @@ void mdlUpdate(double* x, double* u, BlockContext* S, int32_t) {
   const int32_t n = width(S);
   double* rw = S->RWork;
   const double t = blockTime(S);
-  const bool modulo = !axIsInf(p.Mo);
+  const bool modulo = !isinf(p.Mo);  // axIsInf's test, without the call
 
   if (!(t < p.Toff) && !isnan(t)) {
     // The time since the previous update, but never more than Ts.

@@ -75,11 +75,12 @@ void mdlInitializeSizes(BlockContext* S) {
   finishSourceSizes(S, ns, kParamCount, "Dimension for LAMBDA must match the dimension for seeds.");
 }
 
-double meanOf(const axArray* lambda, int32_t i) { return paramElement(lambda, sharedOrOwnIndex(lambda, i)); }
+double meanOf(const ParamValues& lambda, int32_t i) { return paramValue(lambda, sharedOrOwnIndex(lambda, i)); }
 
 void mdlInitializeConditions(double*, BlockContext* S) {
-  seedElements(S, kParamCount,
-               [S](int32_t* seed, int32_t i) { return poissonDraw(seed, meanOf(blockParam(S, 1), i)); });
+  seedElements(S, kParamCount, [S](int32_t* seed, int32_t i) {
+    return poissonDraw(seed, meanOf(paramValues(blockParam(S, 1)), i));
+  });
 }
 
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
@@ -88,7 +89,7 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   // Raised at every call, drawing or not.
   S->SimInfo->ResetRequest = 1;
   if (!majorHit(S)) return;
-  const axArray* lambda = blockParam(S, 1);
+  const ParamValues lambda = paramValues(blockParam(S, 1));
   for (int32_t i = 0; i < ns; ++i) {
     y[i] = S->RWork[i];
     S->RWork[i] = poissonDraw(&S->IWork[i], meanOf(lambda, i));

@@ -147,6 +147,21 @@ void mdlInitializeConditions(double*, BlockContext* S) {
   rw[latestSlot(n)] = nextUniform(seed);
 }
 
+// The number of thresholds i / k (i = 0 … k − 1) at or above u. The
+// quotients grow with i, so they are at or above u from some i0 on, and the
+// count is k − i0. i0 is found from the estimate u·k by stepping over the
+// few places where it can be off, comparing each quotient computed as the
+// thresholds are. (A u that is no number is below no quotient: the steps
+// then run to i0 = k and the count is 0, as counting would give.)
+int32_t thresholdsAtOrAbove(double u, int32_t k) {
+  const double dk = static_cast<double>(k);
+  const double estimate = u * dk;
+  int32_t i0 = estimate > 0.0 && estimate < dk ? static_cast<int32_t>(estimate) : estimate >= dk ? k : 0;
+  while (i0 > 0 && static_cast<double>(i0 - 1) / dk >= u) --i0;
+  while (i0 < k && !(static_cast<double>(i0) / dk >= u)) ++i0;
+  return k - i0;
+}
+
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   const int32_t n = allocatedLength(S);
   if (n == 0 || !majorHit(S)) return;
@@ -175,21 +190,36 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   for (int32_t s = 0; s < np; ++s)
     if (rw[s] >= u) ++ones;
 
+  if (ones == 0) return;
+
+  // The placement passes. Each pass lists the k positions still 0.0 in
+  // increasing order, sets the thresholds i / k, draws u and sets the
+  // position at index idx (the number of thresholds at or above u) to 1.0.
+  // y is all 0.0 when the first pass starts, and each pass sets one free
+  // position (ones ≤ np ≤ n, so a position is always left), so pass p has
+  // k = n − p and its list is the previous one without the position just
+  // set: the list is kept by closing that gap rather than rebuilt from y.
+  // Like a rebuilt list, it leaves the slot after its end as it was.
+  int32_t k = n;
+  for (int32_t l = 0; l < n; ++l) freeList[l] = l;
+  int32_t idx = 0;
   for (int32_t pass = 0; pass < ones; ++pass) {
-    int32_t k = 0;
-    for (int32_t l = 0; l < n; ++l)
-      if (y[l] <= 0.5) freeList[k++] = l;
-    if (k == 0) continue;
-    for (int32_t i = 0; i < k; ++i) thresholds[i] = static_cast<double>(i) / static_cast<double>(k);
+    if (pass > 0) {
+      for (int32_t i = idx; i < k - 1; ++i) freeList[i] = freeList[i + 1];
+      --k;
+    }
     u = nextUniform(seed);
     rw[latestSlot(n)] = u;
     // 0 < u < 1, so idx lies in 0 … k − 1: a small u picks the last free
     // position, one above (k − 1) / k the first.
-    int32_t idx = 0;
-    for (int32_t i = 0; i < k; ++i)
-      if (thresholds[i] >= u) ++idx;
+    idx = thresholdsAtOrAbove(u, k);
     y[freeList[idx]] = 1.0;
   }
+  // The thresholds as the passes leave them: the last pass wrote i / k below
+  // k, and each earlier one, with one position more, one slot further, so
+  // slot i from k on holds the i / (i + 1) of the pass that had i + 1.
+  for (int32_t i = 0; i < k; ++i) thresholds[i] = static_cast<double>(i) / static_cast<double>(k);
+  for (int32_t i = k; i < n; ++i) thresholds[i] = static_cast<double>(i) / static_cast<double>(i + 1);
 }
 
 }  // namespace

@@ -44,9 +44,9 @@ void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   const int32_t ns = sourceWidth(S, kParamCount);
   if (ns == 0 || !majorHit(S)) return;
   S->SimInfo->ResetRequest = 1;
-  const axArray* multiple = blockParam(S, 1);
+  const ParamValues multiple = paramValues(blockParam(S, 1));
   for (int32_t i = 0; i < ns; ++i) {
-    const double m = paramElement(multiple, sharedOrOwnIndex(multiple, i));
+    const double m = paramValue(multiple, sharedOrOwnIndex(multiple, i));
     double g;
     if (drawBelow(m, S->RWork[i], &g)) y[i] = g;
     S->RWork[i] = nextUniform(&S->IWork[i]);

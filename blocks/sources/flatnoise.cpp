@@ -35,13 +35,23 @@ void mdlInitializeConditions(double*, BlockContext* S) {
 void mdlOutputs(double* y, double*, double*, BlockContext* S, int32_t) {
   const int32_t ns = sourceWidth(S, kParamCount);
   if (ns == 0 || !majorHit(S)) return;
-  const axArray* upper = blockParam(S, 1);
-  const axArray* lower = blockParam(S, 2);
+  // U decides whether one pair of bounds serves every element; L follows it.
+  const ParamValues upper = paramValues(blockParam(S, 1));
+  const ParamValues lower = paramValues(blockParam(S, 2));
+  // (U − L)·u + L with a 64-bit significand, rounded to double once.
+  if (sharedValue(upper)) {
+    const long double hi = paramValue(upper, 0);
+    const long double lo = paramValue(lower, 0);
+    const long double range = hi - lo;
+    for (int32_t i = 0; i < ns; ++i) {
+      y[i] = static_cast<double>(range * static_cast<long double>(S->RWork[i]) + lo);
+      S->RWork[i] = nextUniform(&S->IWork[i]);
+    }
+    return;
+  }
   for (int32_t i = 0; i < ns; ++i) {
-    const int32_t j = sharedOrOwnIndex(upper, i);
-    const long double hi = paramElement(upper, j);
-    const long double lo = paramElement(lower, j);
-    // (U − L)·u + L with a 64-bit significand, rounded to double once.
+    const long double hi = paramValue(upper, i);
+    const long double lo = paramValue(lower, i);
     y[i] = static_cast<double>((hi - lo) * static_cast<long double>(S->RWork[i]) + lo);
     S->RWork[i] = nextUniform(&S->IWork[i]);
   }

@@ -55,11 +55,24 @@ inline double paramElement(const axArray* a, int32_t j) {
   return axGetPr(a)[j];
 }
 
-// Index of the value that applies to output element i: the parameter's own
-// element i when it has more than one element, else its single element.
-inline int32_t sharedOrOwnIndex(const axArray* a, int32_t i) {
-  return axGetNumberOfElements(a) > 1 ? i : 0;
-}
+// A parameter's values as one call reads them: looked up in libax once,
+// not once per output element.
+struct ParamValues {
+  const double* p;
+  int32_t count;
+};
+
+inline ParamValues paramValues(const axArray* a) { return ParamValues{axGetPr(a), axGetNumberOfElements(a)}; }
+
+// Element j, or NaN when there is no such element, as paramElement.
+inline double paramValue(const ParamValues& v, int32_t j) { return j >= 0 && j < v.count ? v.p[j] : NAN; }
+
+// Whether one value serves every output element (the parameter has at most
+// one element); else output element i takes the parameter's element i.
+inline bool sharedValue(const ParamValues& v) { return v.count <= 1; }
+
+// Index of the value that applies to output element i.
+inline int32_t sharedOrOwnIndex(const ParamValues& v, int32_t i) { return sharedValue(v) ? 0 : i; }
 
 
 // ---------------------------------------------------------------------------

@@ -30,10 +30,12 @@ void mdlOutputs(double* y, double*, double* u, BlockContext* S, int32_t) {
   int32_t p = reversed ? n - 1 : 0;
   const int32_t step = reversed ? -1 : 1;
   for (int32_t k = 0; k < n; ++k) {
-    // The magnitude of the truncated value, taken in 64 bits so that the
-    // INT32_MIN of a NaN or out-of-range element has one (2^31).
-    const int64_t t = truncInt(u[p]);
-    const int64_t digit = (t < 0 ? -t : t) % b;
+    // The magnitude of the truncated value, taken unsigned so that the
+    // INT32_MIN of a NaN or out-of-range element has one (2^31); a 32-bit
+    // remainder then suffices (b is at least 2).
+    const int32_t t = truncInt(u[p]);
+    const uint32_t magnitude = t < 0 ? 0u - static_cast<uint32_t>(t) : static_cast<uint32_t>(t);
+    const uint32_t digit = magnitude % static_cast<uint32_t>(b);
     // A zero digit adds nothing, also where the weight has become infinite.
     if (digit != 0) y[0] += static_cast<double>(digit) * weight;
     weight *= b;

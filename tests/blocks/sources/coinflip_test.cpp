@@ -32,6 +32,18 @@ TEST(Coinflip, ListedSequences) {
   Block all = coinflip(num(3), col({0, 0, 1}), num(77));
   all.start();
   for (const Vec& y : sourcetest::draws(all, 20)) EXPECT_EQ(y, (Vec{1, 1, 1}));
+
+  // What the three placement passes of the first draw above leave in the
+  // work vectors (they set positions 0, 2 and 1): the last free list (1, 3)
+  // with the slots the earlier, longer lists wrote after it, and the
+  // thresholds i / k of each pass where no later pass wrote over them.
+  Block work = coinflip(num(4), row({0, 0, 1}), num(1));
+  work.start();
+  work.outputs();
+  const std::vector<int32_t> iw = work.iwork();
+  EXPECT_EQ(std::vector<int32_t>(iw.begin() + 4, iw.begin() + 8), (std::vector<int32_t>{1, 3, 3, 3}));
+  const Vec rw = work.rwork();
+  EXPECT_EQ(Vec(rw.begin() + 5, rw.begin() + 9), (Vec{0.0, 1.0 / 2.0, 2.0 / 3.0, 3.0 / 4.0}));
 }
 
 // A draw with j ones takes j + 1 numbers; initialisation takes one.
