@@ -177,8 +177,9 @@ enum RunModeValue : int32_t {
   RunModeNameCheck = 2,   // the level-1 sizes call checks the block's name
 };
 
-// StepKind in a major time step.
+// StepKind in a major time step, and in a minor one (a solver's stage).
 const int32_t MajorTimeStep = 1;
+const int32_t MinorTimeStep = 0;
 
 struct SimInfo {
   int32_t RunMode;

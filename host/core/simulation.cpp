@@ -621,8 +621,7 @@ template <Simulation::PassKind kind>
 void Simulation::passCalls() {
   Pass& p = pass_;
   const std::vector<std::string>& warned = pendingWarnings();
-  // (A minor step is any StepKind other than MajorTimeStep: 0.)
-  const int32_t stepKind = kind == PassUpdates || (kind != PassMinorOutputs && p.major) ? MajorTimeStep : 0;
+  const int32_t stepKind = kind == PassUpdates || (kind != PassMinorOutputs && p.major) ? MajorTimeStep : MinorTimeStep;
   // The arguments of every call of the pass: the same host arrays for all
   // blocks (the gateway reads the flag; the time goes in as well, as in a
   // single call).

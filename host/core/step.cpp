@@ -361,7 +361,7 @@ class StepSession {
   }
 
   bool stepKind(const std::string& command, const std::string&, int&) {
-    inst_->setStepKind(command == "major" ? MajorTimeStep : 0);
+    inst_->setStepKind(command == "major" ? MajorTimeStep : MinorTimeStep);
     return true;
   }
 
