@@ -1,4 +1,5 @@
-// The benchmarks of the gateway, the blocks, the host and the generator.
+// The benchmarks of the gateway, the blocks and the generator (the host's
+// are in host_bench.cpp).
 //
 //   gateway/...   a direct call (flag 104) through plgFunction of the loaded
 //                 extremum plug-in, against the same block's mdlOutputs
@@ -10,9 +11,6 @@
 //                 width W; items are elements (W per call)
 //   floor/NAME/out|upd/W   the block's arithmetic in its plainest loop (see
 //                 section 2), fed and timed like the block
-//   host/...      blocksim's Simulation on bench/model20.toml against the same
-//                 plug-in calls made bare, the allocations during the run, and
-//                 loading all 22 plug-ins
 //   uniform/...   nextUniform against std::minstd_rand0
 #include <benchmark/benchmark.h>
 #include <math.h>
@@ -22,25 +20,17 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "alloc_count.h"
 #include "instance.h"
 #include "randomsource.h"
-#include "runner.h"
 
 namespace {
 
 using blocksim::Instance;
 using blocksim::Plugin;
 using blocksim::PlgFunctionPtr;
-
-const char* const kAllPlugins[] = {"arrivalgen", "bandmap",     "bandmaptimed", "coinflip",  "diceroll",  "extremum",
-                                   "flatnoise",  "gentaps",     "lookuprow",    "mathmap",   "packframe", "polymix",
-                                   "portagree",  "resetsum",    "routegrid",    "sinkdump",  "slotpick",  "slotweave",
-                                   "tapdelay",   "unpackframe", "windowsum",    "wrapsum"};
 
 [[noreturn]] void die(const std::string& what) {
   fprintf(stderr, "kivrel_bench: %s\n", what.c_str());
@@ -97,7 +87,7 @@ struct Bare {
     r = inst->start();
     if (!r.ok()) die(std::string(name) + " start: " + r.error + (r.status ? r.status : ""));
     inst->setHit(true);
-    inst->setStepKind(1);
+    inst->setStepKind(MajorTimeStep);
     fn = inst->plugin().function();
     args[0] = num(0);
     args[1] = axCreateDoubleMatrix(0, 0, 0);
@@ -716,109 +706,7 @@ void runFloor(benchmark::State& state, const BlockCase& c, FloorFn fn, int W) {
 }
 
 // ---------------------------------------------------------------------------
-// 3. Host.
-
-blocksim::ReadOptions benchReadOptions() {
-  blocksim::ReadOptions o;
-  o.pluginDir = KIVREL_PLUGIN_DIR;
-  return o;
-}
-
-blocksim::Model& model20() {
-  static blocksim::Model model;
-  static bool read = false;
-  if (!read) {
-    std::vector<std::string> mistakes;
-    if (!blocksim::readModel(KIVREL_BENCH_MODEL, benchReadOptions(), model, mistakes))
-      die(mistakes.empty() ? "cannot read model20.toml" : mistakes[0]);
-    read = true;
-  }
-  return model;
-}
-
-// One iteration: the whole model run (20001 steps). Counters: block calls
-// per second, and the allocations made during the run.
-void hostRun(benchmark::State& state) {
-  uint64_t calls = 0;
-  unsigned long long allocations = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::ostringstream err;
-    blocksim::RunOptions options;
-    options.pluginDir = KIVREL_PLUGIN_DIR;
-    auto sim = std::make_unique<blocksim::Simulation>(model20(), options, err);
-    if (sim->prepare() != 0) die(err.str());
-    allocCount::start();
-    state.ResumeTiming();
-    if (sim->run(nullptr) != 0) die(err.str());
-    state.PauseTiming();
-    allocations = allocCount::stop();
-    calls += sim->blockCalls();
-    sim->terminate();
-    sim.reset();
-    state.ResumeTiming();
-  }
-  state.counters["calls"] = benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate);
-  state.counters["allocs_per_run"] = static_cast<double>(allocations);
-}
-
-// The same plug-in calls as hostRun, bare: flags 104 and 105 for every block
-// at every step, the time written, nothing else.
-void hostBare(benchmark::State& state) {
-  std::ostringstream err;
-  blocksim::RunOptions options;
-  options.pluginDir = KIVREL_PLUGIN_DIR;
-  blocksim::Simulation sim(model20(), options, err);
-  if (sim.prepare() != 0) die(err.str());
-  struct Call {
-    PlgFunctionPtr fn;
-    BlockContext* ctx;
-  };
-  std::vector<Call> blocks;
-  for (int b : sim.order())
-    if (Instance* inst = sim.instance(b)) {
-      inst->setHit(true);
-      inst->setStepKind(1);
-      blocks.push_back(Call{inst->plugin().function(), &inst->context()});
-    }
-  axArray* empty = axCreateDoubleMatrix(0, 0, 0);
-  axArray* t = num(0);
-  axArray* f104 = num(FlagOutputs);
-  axArray* f105 = num(FlagUpdate);
-  const axArray* outputs[4] = {t, empty, empty, f104};
-  const axArray* updates[4] = {t, empty, empty, f105};
-  uint64_t calls = 0;
-  for (auto _ : state) {
-    for (int64_t n = 0; n <= sim.lastStep(); ++n) {
-      const double time = sim.timeAt(n);
-      for (int b : sim.order())
-        if (Instance* inst = sim.instance(b)) inst->setTime(time);
-      for (const Call& c : blocks) {
-        axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(c.ctx)};
-        c.fn(-1, lhs, 4, outputs);
-      }
-      for (const Call& c : blocks) {
-        axArray* lhs[2] = {nullptr, reinterpret_cast<axArray*>(c.ctx)};
-        c.fn(-1, lhs, 4, updates);
-      }
-      calls += 2 * blocks.size();
-    }
-  }
-  for (axArray* a : {empty, t, f104, f105}) axDestroyArray(a);
-  sim.terminate();
-  state.counters["calls"] = benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate);
-}
-
-void loadAllPlugins(benchmark::State& state) {
-  for (auto _ : state) {
-    std::vector<std::shared_ptr<Plugin>> loaded;
-    for (const char* name : kAllPlugins) loaded.push_back(plugin(name));
-    benchmark::DoNotOptimize(loaded.data());
-  }
-}
-
-// ---------------------------------------------------------------------------
-// 4. Generator.
+// 3. Generator.
 
 void uniformNext(benchmark::State& state) {
   int32_t seed = 1;
@@ -864,9 +752,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  benchmark::RegisterBenchmark("host/run_model20", hostRun)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("host/bare_model20", hostBare)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("host/load_22_plugins", loadAllPlugins)->Unit(benchmark::kMicrosecond);
 
   benchmark::RegisterBenchmark("uniform/nextUniform", uniformNext);
   benchmark::RegisterBenchmark("uniform/minstd_rand0", uniformMinstd);

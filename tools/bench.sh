@@ -111,7 +111,7 @@ for arch in i386 x86_64; do
       title="i386 (-m32 -msse2 -mfpmath=sse) under qemu-i386: emulated, not native timings"
     fi
   fi
-  "${run[@]}" "$dir/bin/kivrel_bench" --benchmark_filter=-host/ --benchmark_min_time="$min_time" \
+  "${run[@]}" "$dir/bin/kivrel_bench" --benchmark_min_time="$min_time" \
     --benchmark_out="$root/bench-$arch.json" --benchmark_out_format=json >&2
   "${run[@]}" "$dir/bin/host_bench" --benchmark_min_time="$min_time" \
     --benchmark_out="$root/bench-host-$arch.json" --benchmark_out_format=json >&2
