@@ -47,14 +47,6 @@ inline double nextUniform(int32_t* seed) {
 // ---------------------------------------------------------------------------
 // Parameter access.
 
-// Element j of a parameter, or NaN when the parameter has no such element
-// (a parameter edited during a run may have fewer elements than the sizes
-// were made for; a missing value then acts as an unusable one).
-inline double paramElement(const axArray* a, int32_t j) {
-  if (j < 0 || j >= axGetNumberOfElements(a)) return NAN;
-  return axGetPr(a)[j];
-}
-
 // A parameter's values as one call reads them: looked up in libax once,
 // not once per output element.
 struct ParamValues {
@@ -64,8 +56,11 @@ struct ParamValues {
 
 inline ParamValues paramValues(const axArray* a) { return ParamValues{axGetPr(a), axGetNumberOfElements(a)}; }
 
-// Element j, or NaN when there is no such element, as paramElement.
+// Element j, or NaN when the parameter has no such element (a parameter
+// edited during a run may have fewer elements than the sizes were made for;
+// a missing value then acts as an unusable one).
 inline double paramValue(const ParamValues& v, int32_t j) { return j >= 0 && j < v.count ? v.p[j] : NAN; }
+inline double paramElement(const axArray* a, int32_t j) { return paramValue(paramValues(a), j); }
 
 // Whether one value serves every output element (the parameter has at most
 // one element); else output element i takes the parameter's element i.
